@@ -1,0 +1,224 @@
+/*
+ * quillimg.h - the raster library: frames, their tile store, rectangles.
+ *
+ * A frame is a raster image of one pixel kind, cut into 128 x 128 tiles that
+ * are kept coded in memory chunks or in a swap file of its own. Frames are
+ * named by handles (indices in a library-wide table, -1 for none). Pixels are
+ * reached only while a frame is locked.
+ *
+ * Pixel kinds: 1 bilevel (1 bit, 1 white, 0 black, leftmost pixel in the most
+ * significant bit), 2 grey (1 byte, 0 black .. 255 white), 4 colour (3 bytes:
+ * grey level Y, then U and V with neutral value 127). Kind 3 (palette
+ * indices, 1 byte) exists for rasters only.
+ *
+ * Raw rasters ("Dmri") are caller-owned blocks of lines of
+ * QI_GetLineBWi(kind, width) bytes, top line first, no header.
+ *
+ * The library is not thread-safe: call it from one thread at a time.
+ * Usable from C and C++.
+ */
+#ifndef QUILLIMG_H
+#define QUILLIMG_H
+
+#include <stdint.h>
+#include "quillstd.h"
+
+#if defined(_WIN32)
+#  if defined(QUILLIMG_BUILD)
+#    define QI_API __declspec(dllexport)
+#  else
+#    define QI_API __declspec(dllimport)
+#  endif
+#else
+#  define QI_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Pixel kinds. */
+#define QI_KIND_BILEVEL 1
+#define QI_KIND_GREY 2
+#define QI_KIND_PALETTE 3 /* rasters only */
+#define QI_KIND_COLOUR 4
+
+/* Storage codes of QI_FrameCreate: 2 keeps tiles in a swap file, any other
+ * non-zero value keeps them in memory. */
+#define QI_STORAGE_MEMORY 1
+#define QI_STORAGE_SWAP 2
+
+/* Colour values: Y in bits 0-7, U in 8-15, V in 16-23; -1 is no colour. */
+#define QI_COLOR_WHITE 0x7F7FFF
+#define QI_COLOR_BLACK 0x7F7F00
+#define QI_COLOR_NONE (-1)
+
+/*
+ * Progress callback. A long operation calls it with 0, then with its message
+ * value (see QI_SetMessage), then with percentages 1 to 99, and last with
+ * 100. Returning 0 asks the operation to cancel; the library then calls once
+ * more with 101. The argument is pointer-sized because message values are, by
+ * default, addresses of zero-terminated names.
+ */
+typedef int (*ProgressCallback)(intptr_t value);
+
+/* A rectangle with inclusive edges: one pixel has left == right. */
+typedef struct QI_Rect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+} QI_Rect;
+
+/*
+ * The frame record, as QI_FrameGetData hands it out. Field order is part of
+ * the interface; read it, do not write it.
+ */
+typedef struct QI_FrameRecord {
+    int32_t width;           /* pixels; never -1 */
+    int32_t height;          /* pixels */
+    int32_t kind;            /* 1, 2 or 4 */
+    int32_t storage;         /* 2: swap file; other non-zero: memory */
+    uint8_t *workBuffer;     /* while locked: the decoded tile, then scratch */
+    intptr_t palette;        /* 0 none; 1 has one (not loaded); else, while
+                                locked, the address of the 1025-byte block */
+    uint8_t locked;          /* 1 while locked */
+    int32_t mode;            /* 0 bilevel; 1 plain coding; 2+ YX level */
+    int32_t tileStore;       /* index in the tile-store table */
+    int32_t nextView;        /* next smaller reduced view, -1 for none */
+    uint8_t nextViewFactor;  /* 2, 4 or 8; 1 when there is no next view */
+} QI_FrameRecord;
+
+/* ---- Library lifecycle and progress messages -------------------------- */
+
+/*
+ * Starts the library. dataDir holds the optional data files of the lossy
+ * colour coding; swapDir receives the swap files of frames stored on disk
+ * (null or "" means the current directory); callback may be null (no
+ * progress reports). Each directory must be at most 127 characters.
+ * Returns 1 on success; 0 when already started, when a directory is too long,
+ * or when memory runs out (nothing is left built).
+ */
+QI_API int QI_InitFrameFunctions(const char *dataDir, const char *swapDir,
+                                 ProgressCallback callback);
+
+/*
+ * Stops the library: deletes every frame (locked ones are unlocked first)
+ * with its views and swap file, and releases all tables. Returns 1, or 0 when
+ * the library was not started. It may be started again afterwards.
+ */
+QI_API int QI_CloseFrameFunctions(void);
+
+/*
+ * Sets the value that the operation of `slot` (0 to 19; 0 and 1 share one
+ * value) sends to the progress callback when it starts. By default each
+ * value is the address of the operation's name ("FileLoad", "Rotate90", ...).
+ * Returns 1, or 0 for a slot outside 0..19 (nothing changes).
+ */
+QI_API int QI_SetMessage(int slot, intptr_t value);
+
+/*
+ * Reports the number of frames alive (views included) and the highest frame
+ * handle in use (-1 when none, also before the library is started). Either
+ * pointer may be null.
+ */
+QI_API void QI_FrameLibraryInfo(int *frameCount, int *highestHandle);
+
+/* Sets the colour coding mode given to new colour frames; ignored when mode
+ * is 0 or when the lossy coding tables were not loaded. */
+QI_API void QI_YXstateSwitch(int mode);
+
+/* Returns the colour coding mode for new frames (0 before the first start). */
+QI_API int QI_GetYXstate(void);
+
+/*
+ * Returns the address of the frame's record, or null for an unknown handle.
+ * The address is valid only until the next frame is created or deleted.
+ */
+QI_API QI_FrameRecord *QI_FrameGetData(int frame);
+
+/* ---- Frames ------------------------------------------------------------ */
+
+/*
+ * Creates an unlocked frame whose tiles are all blank (bilevel frames read
+ * white; grey and colour content is undefined until written).
+ * kind: 1, 2 or 4. storage: 2 swap file, other non-zero memory (0 rejected).
+ * palette: optional palette block (n - 1, then n entries of 4 bytes), taken
+ *   only by colour frames in mode 1; copied, stays the caller's.
+ * mode: colour coding mode for kinds 2 and 4 (0: the current YX state).
+ * Returns the new handle, or -1 on failure (bad arguments, no memory, a swap
+ * file that cannot be created, or more tiles than a store can address).
+ */
+QI_API int QI_FrameCreate(int32_t width, int32_t height, int32_t kind,
+                          int32_t storage, const uint8_t *palette,
+                          int32_t mode);
+
+/*
+ * Deletes the frame, its reduced views and its swap file. A locked frame is
+ * not deleted. Returns 1 when the frame and all its views were deleted, else 0.
+ */
+QI_API int QI_FrameDelete(int frame);
+
+/*
+ * Locks the frame so that its pixels can be read and written; locking is not
+ * counted. Returns 1 (also when already locked) or 0 on failure.
+ */
+QI_API int QI_FrameLock(int frame);
+
+/*
+ * Unlocks the frame: a memory frame is compacted and trimmed, a swap file is
+ * trimmed to its logical size and closed. Returns 1 (also when not locked),
+ * or 0 for an unknown frame.
+ */
+QI_API int QI_FrameUnlock(int frame);
+
+/*
+ * Returns the bytes held by the frame's tile records and those of its views,
+ * 0 for the handle -1, or -1 for an unknown frame.
+ */
+QI_API int64_t QI_FrameResourceSize(int frame);
+
+/*
+ * Returns 1 when the frame has a palette, is locked, and every tile is coded
+ * against the palette; else 0. A blank tile counts as not palette-coded.
+ */
+QI_API int QI_FramePalletteValid(int frame);
+
+/* ---- Rectangle and scan-line utilities -------------------------------- */
+
+/*
+ * Bytes of one raster line of `width` pixels of `kind` (low 8 bits count):
+ * kind 1: 2 * ceil(width / 16); kinds 2 and 3: width rounded up to 4;
+ * other kinds: 3 * width rounded up to 4.
+ */
+QI_API uint32_t QI_GetLineBWi(int32_t kind, int32_t width);
+
+/*
+ * Intersects a and b. Returns 1 when they share at least one pixel and then
+ * writes the common rect to out (if not null; out may be a or b); returns 0
+ * and leaves out untouched otherwise.
+ */
+QI_API int QI_IntersectRects(const QI_Rect *a, const QI_Rect *b, QI_Rect *out);
+
+/* Returns 1 when b lies wholly inside a, else 0. */
+QI_API int QI_RectAcoverB(const QI_Rect *a, const QI_Rect *b);
+
+/* Writes the bounding rect of a and b to out (which may be a or b). */
+QI_API void QI_AddRects(const QI_Rect *a, const QI_Rect *b, QI_Rect *out);
+
+/*
+ * Writes the part of a not covered by b as up to 4 disjoint rects (top band,
+ * left band, right band, bottom band) into out[0..3] and returns their number:
+ * 0 when b covers a, 1 (a itself) when they do not meet.
+ */
+QI_API int16_t QI_RectAsubB(const QI_Rect *a, const QI_Rect *b, QI_Rect *out);
+
+/* Converts a rect given in 1/256 pixel to the pixels its edges lie in:
+ * each coordinate becomes floor(v / 256). */
+QI_API void QI_RoundupScaledRect(QI_Rect *rect);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUILLIMG_H */

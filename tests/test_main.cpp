@@ -1,0 +1,7 @@
+// Test entry point: every test starts and ends with the library stopped.
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
