@@ -13,9 +13,10 @@
  * old one is turned into a gap and before the directory changes, so a failed
  * write leaves the tile as it was. In-place rewrites only overwrite bytes
  * that the store already holds, which is not where a full disk fails.
- * Every header read from the store is checked against the store's end and
- * the record count, so a damaged swap file fails reads instead of sending
- * them astray.
+ * Every header read from the store is checked against the store's end, the
+ * record count and the index it should hold, so a damaged swap file fails
+ * reads instead of sending them astray; rewriting a damaged tile puts a good
+ * record at the end and leaves the damaged bytes alone.
  */
 #include "tile_store.h"
 
@@ -259,10 +260,11 @@ bool tile_store_write(int32_t store, int32_t index, const uint8_t *data, int32_t
     uint32_t old = ts->directory[index];
     uint32_t oldSpan = 0;
     if (is_offset(old)) {
+        // A record whose header is damaged gives no trustworthy span: it is
+        // left as it is and the new record goes to the end.
         Item item;
-        if (!read_item(ts, old, item) || item.gap)
-            return false;
-        oldSpan = item.length;
+        if (read_item(ts, old, item) && !item.gap && (item.value >> ts->lengthBits) == static_cast<uint32_t>(index))
+            oldSpan = item.length;
     }
     if (length < 0) {
         // A special value: the tile keeps no record.

@@ -1,0 +1,37 @@
+# Front door around CMake. The two commands of the README:
+#   make demo   builds the libraries and runs the demo
+#   make test   builds everything and runs the whole test suite
+# and also:
+#   make test-sanitize   the test suite under AddressSanitizer + UBSan
+#   make bench           the benchmarks (Release build, standard pages)
+JOBS ?= 2
+CMAKE_FLAGS ?=
+
+.PHONY: demo test test-sanitize bench clean
+
+demo:
+	@sh tools/install-deps.sh demo
+	cmake -S . -B build -DQUILL_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake --build build -j$(JOBS) --target quill_demo
+	build/tools/quill_demo
+
+test:
+	@sh tools/install-deps.sh test
+	cmake -S . -B build-test -DQUILL_TESTS=ON $(CMAKE_FLAGS) >/dev/null
+	cmake --build build-test -j$(JOBS)
+	cd build-test && ctest --output-on-failure -j$(JOBS)
+
+test-sanitize:
+	@sh tools/install-deps.sh test
+	cmake -S . -B build-asan -DQUILL_TESTS=ON -DQUILL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS) >/dev/null
+	cmake --build build-asan -j$(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j$(JOBS)
+
+bench:
+	@sh tools/install-deps.sh bench
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQUILL_BENCH=ON -DQUILL_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake --build build-bench -j$(JOBS) --target bench_pages quill_bench
+	build-bench/bench/quill_bench
+
+clean:
+	rm -rf build build-test build-asan build-bench
