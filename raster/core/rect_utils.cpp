@@ -26,7 +26,12 @@ int32_t max32(int32_t a, int32_t b) { return a > b ? a : b; }
 int32_t min32(int32_t a, int32_t b) { return a < b ? a : b; }
 
 // floor(v / 256) for any sign.
-int32_t floor_div_256(int32_t v) { return v >= 0 ? v >> 8 : -static_cast<int32_t>((static_cast<uint32_t>(-(int64_t)v) + 255u) >> 8); }
+int32_t floor_div_256(int32_t v) {
+    if (v >= 0)
+        return v >> 8;
+    uint32_t magnitude = static_cast<uint32_t>(-static_cast<int64_t>(v));
+    return -static_cast<int32_t>((magnitude + 255u) >> 8);
+}
 } // namespace
 
 } // namespace quill
@@ -66,8 +71,10 @@ extern "C" QI_API int16_t QI_RectAsubB(const QI_Rect *a, const QI_Rect *b, QI_Re
         return 1;
     }
     if (common.left == whole.left && common.top == whole.top && common.right == whole.right &&
-        common.bottom == whole.bottom)
+        common.bottom == whole.bottom) {
+        out[0] = common; // callers may look at the covered part
         return 0;
+    }
     int16_t n = 0;
     if (whole.top != common.top)
         out[n++] = QI_Rect{whole.left, whole.top, whole.right, common.top - 1};
