@@ -165,7 +165,7 @@ public:
         out << "\nSummary: median real time per iteration; ratio = time / time of the "
                "baseline in this run\n";
         snprintf(line, sizeof line, "%-28s %12s %12s  %s\n", "benchmark", "time", "MB/s",
-                 "ratio");
+                 "ratio (MB = 10^6 bytes)");
         out << line;
         for (const std::string &name : order_) {
             const Figures &f = figures_[name];
@@ -177,14 +177,16 @@ public:
             for (const auto &pair : s.comparisons) {
                 if (pair.first != name)
                     continue;
+                if (!ratio.empty())
+                    ratio += ", ";
                 auto base = figures_.find(pair.second);
                 if (base == figures_.end() || base->second.failed || base->second.seconds <= 0) {
-                    ratio = "n/a (" + pair.second + " did not run)";
+                    ratio += "n/a (" + pair.second + " did not run)";
                 } else {
                     char text[96];
                     snprintf(text, sizeof text, "%.2f x %s", f.seconds / base->second.seconds,
                              pair.second.c_str());
-                    ratio = text;
+                    ratio += text;
                 }
             }
             std::string rate = "-";
@@ -193,10 +195,9 @@ public:
                 snprintf(text, sizeof text, "%.0f", f.bytesPerSecond / 1e6);
                 rate = text;
             }
-            snprintf(line, sizeof line, "%-28s %12s %12s  %s%s\n", name.c_str(),
-                     format_time(f.seconds).c_str(), rate.c_str(), ratio.c_str(),
-                     f.median ? "" : "  (single run, no median)");
-            out << line;
+            snprintf(line, sizeof line, "%-28s %12s %12s  ", name.c_str(),
+                     format_time(f.seconds).c_str(), rate.c_str());
+            out << line << ratio << (f.median ? "" : "  (single run, no median)") << "\n";
         }
         for (const auto &noteLine : s.notes)
             out << noteLine.second << "\n";

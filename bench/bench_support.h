@@ -25,7 +25,8 @@ bool start_library();
 // The swap directory of this run; empty before start_library() succeeded.
 const std::string &swap_directory();
 
-// Benchmark `name` (as registered) is compared with `baseline` in the summary.
+// Benchmark `name` (as registered) is compared with `baseline` in the
+// summary; a benchmark may have several baselines, listed in this order.
 void compare(const std::string &name, const std::string &baseline);
 
 // Adds a line to the notes printed with the summary (sizes, content, checks).

@@ -184,6 +184,94 @@ QI_API int64_t QI_FrameResourceSize(int frame);
  */
 QI_API int QI_FramePalletteValid(int frame);
 
+/* ---- Rectangles, conversion, cloning and reduced views ---------------- */
+
+/*
+ * Colour keys. Every rectangle write carries two colour values, A and B
+ * (-1 for none). A bilevel source paints A where it is white and B where it
+ * is black (-1 keeps the destination pixel; A = B = -1 is a plain copy).
+ * A grey or colour source skips its pixels equal to B (a grey source
+ * compares the key's low byte); A is not used. Into a bilevel destination a
+ * colour is white when its first byte is 128 or more.
+ */
+
+/* Returns 1 when a copy from a source of `kind` with keys A and B keeps some
+ * destination pixels, else 0. */
+QI_API int QI_IsTranspOperation(int32_t kind, int32_t colourA, int32_t colourB);
+
+/*
+ * Reads `rect` (null: the whole frame) of a locked frame into `raster`, a
+ * raster of the frame's kind with lines of QI_GetLineBWi(kind, rect width)
+ * bytes. Returns 1, or 0 when the frame is unknown or unlocked, the rect
+ * does not lie inside the frame, or a tile cannot be read.
+ */
+QI_API int QI_FrameGetRect(int frame, const QI_Rect *rect, uint8_t *raster);
+
+/*
+ * Writes `raster` (of `kind`, not above the frame's kind) into `rect` (null:
+ * the whole frame) of a locked frame, converting kinds and applying the
+ * colour keys. Returns 1, or 0 on bad arguments or a failed tile; tiles
+ * written before a failure stay written.
+ */
+QI_API int QI_FrameSetRect(int frame, const QI_Rect *rect, const uint8_t *raster, int32_t kind,
+                           int32_t colourA, int32_t colourB);
+
+/*
+ * Writes `raster` into `rect` where the bilevel `mask` (the rect's size) is
+ * black and keeps the frame where it is white; a null mask writes all.
+ * Returns 1, or 0 on bad arguments, memory or a failed tile.
+ */
+QI_API int QI_FrameSetRectTransp(int frame, const QI_Rect *rect, const uint8_t *raster,
+                                 const uint8_t *mask, int32_t kind);
+
+/*
+ * Copies `rect` of a frame (null: all of it; the rect is clipped to the
+ * frame) into a new unlocked frame of `kind` (0: the same) and `storage`
+ * (0: the same). A whole frame of the same kind is copied record by record
+ * without decoding. Returns the new handle, or -1.
+ */
+QI_API int QI_FrameClone(int frame, const QI_Rect *rect, int32_t kind, int32_t storage);
+
+/* Converts a whole raster from one kind to another (see the kinds above;
+ * bilevel destinations keep their pad bits). */
+QI_API void QI_DmriConvert(const uint8_t *source, int32_t width, int32_t height, int32_t sourceKind,
+                           uint8_t *destination, int32_t destinationKind);
+
+/* Turns a raster upside down in place. Returns 1, or 0 when memory runs
+ * out. */
+QI_API int QI_DmriFlipVert(uint8_t *raster, uint32_t lineBytes, uint32_t lines);
+
+/*
+ * on != 0: builds the reduced views (1/2, 1/4, 1/8) of a frame at least
+ * 129 x 129 pixels, sampling the base; nothing when they exist. on == 0:
+ * deletes them. Returns 1, or 0 on failure (no view is left then).
+ */
+QI_API int QI_FrameViewOptimize(int frame, int on);
+
+/*
+ * Brings the views up to date after `rect` of the base changed (null:
+ * rebuilds them). A rect one pixel wide or high changes nothing. Returns 1,
+ * or 0 on failure.
+ */
+QI_API int QI_FrameViewUpdate(int frame, const QI_Rect *rect);
+
+/* ---- Stretching -------------------------------------------------------- */
+
+/*
+ * Copies the source rect (sx, sy, sw x sh) of frame `src` into the
+ * destination rect (dx, dy, dw x dh) of frame `dst`, reducing by whole
+ * factors (source / destination per axis, truncated) or enlarging by
+ * nearest neighbour, with the colour keys of QI_FrameSetRect. Bilevel
+ * reductions keep thin lines. The source kind must not exceed the
+ * destination's. Both frames keep their lock state. Returns 1 (also when a
+ * size is below 1: nothing to do) or 0.
+ */
+QI_API int QI_FrameStretchBlt(int dst, int dx, int dy, int dw, int dh, int src, int sx, int sy, int sw,
+                              int sh, int32_t colourA, int32_t colourB);
+
+/* Sets the scale-to-grey factor of zoomed reads; 0 or less is off. */
+QI_API void QI_SetScaleToGrayState(double factor);
+
 /* ---- Rectangle and scan-line utilities -------------------------------- */
 
 /*

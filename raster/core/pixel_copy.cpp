@@ -1,0 +1,185 @@
+/*
+ * pixel_copy.cpp - row copies with colour keys and kind conversion.
+ *
+ * Bilevel to bilevel works a byte of destination at a time: eight source
+ * bits are fetched at any bit offset and merged under the mask of the
+ * destination pixels in range, as
+ *     new = (src & W(d)) | (~src & B(d))
+ * where W and B are the actions for white and black source pixels (keep the
+ * destination bit d, or paint 1 or 0). Aligned plain copies go through
+ * memcpy. All other combinations are per pixel: they are a small share of
+ * the traffic (kind changes and keyed copies), and the per-pixel form is the
+ * one that the tests hold the fast paths to.
+ */
+#include "pixel_copy.h"
+
+#include "../../base/raster_line.h"
+
+#include <string.h>
+
+namespace quill {
+
+void colour_to_pixel(int32_t colour, int32_t kind, uint8_t out[3]) {
+    uint32_t c = static_cast<uint32_t>(colour);
+    out[0] = static_cast<uint8_t>(c);
+    out[1] = static_cast<uint8_t>(c >> 8);
+    out[2] = static_cast<uint8_t>(c >> 16);
+    if (kind == 1)
+        out[0] = out[0] >= 128 ? 1 : 0;
+}
+
+PixelCopier::PixelCopier(int32_t sourceKind, int32_t destinationKind, int32_t colourA, int32_t colourB)
+    : sourceKind_(sourceKind), destinationKind_(destinationKind) {
+    if (sourceKind == 1) {
+        // Plain copy: white stays white, black stays black.
+        int32_t a = colourA, b = colourB;
+        if (a == -1 && b == -1) {
+            a = 0x7F7FFF;
+            b = 0x7F7F00;
+        }
+        whiteAction_ = a == -1 ? Action::Keep : Action::Paint;
+        blackAction_ = b == -1 ? Action::Keep : Action::Paint;
+        if (a != -1)
+            colour_to_pixel(a, destinationKind, white_);
+        if (b != -1)
+            colour_to_pixel(b, destinationKind, black_);
+        keeps_ = whiteAction_ == Action::Keep || blackAction_ == Action::Keep;
+        return;
+    }
+    keyed_ = colourB != -1;
+    keeps_ = keyed_;
+    if (keyed_)
+        colour_to_pixel(colourB, 4, key_);
+}
+
+bool PixelCopier::pixel_value(const uint8_t *source, int32_t x, uint8_t value[3]) const {
+    if (sourceKind_ == 1) {
+        bool white = (source[x >> 3] >> (7 - (x & 7))) & 1;
+        if ((white ? whiteAction_ : blackAction_) == Action::Keep)
+            return false;
+        memcpy(value, white ? white_ : black_, 3);
+        return true;
+    }
+    const uint8_t *p = sourceKind_ == 4 ? source + 3 * x : source + x;
+    if (sourceKind_ == 4) {
+        if (keyed_ && p[0] == key_[0] && p[1] == key_[1] && p[2] == key_[2])
+            return false;
+        value[0] = p[0];
+        value[1] = p[1];
+        value[2] = p[2];
+    } else {
+        if (keyed_ && p[0] == key_[0])
+            return false;
+        value[0] = p[0];
+        value[1] = 127;
+        value[2] = 127;
+    }
+    if (destinationKind_ == 1)
+        value[0] = value[0] >= 128 ? 1 : 0;
+    return true;
+}
+
+void PixelCopier::store_pixel(uint8_t *destination, int32_t dx, const uint8_t *value) const {
+    switch (destinationKind_) {
+    case 1: {
+        uint8_t bit = static_cast<uint8_t>(0x80u >> (dx & 7));
+        if (value[0])
+            destination[dx >> 3] |= bit;
+        else
+            destination[dx >> 3] &= static_cast<uint8_t>(~bit);
+        break;
+    }
+    case 4:
+        memcpy(destination + 3 * dx, value, 3);
+        break;
+    default:
+        destination[dx] = value[0];
+        break;
+    }
+}
+
+namespace {
+// Eight source bits starting at bit position `bit` (which may be negative),
+// reading only bytes 0 .. limit - 1; bits outside read as 1.
+inline uint32_t fetch8(const uint8_t *source, int64_t bit, int64_t limit) {
+    int64_t at = bit >> 3; // floor, also for negative positions
+    uint32_t shift = static_cast<uint32_t>(bit & 7);
+    uint32_t high = at >= 0 && at < limit ? source[at] : 0xFFu;
+    if (shift == 0)
+        return high;
+    uint32_t low = at + 1 >= 0 && at + 1 < limit ? source[at + 1] : 0xFFu;
+    return ((high << 8 | low) >> (8 - shift)) & 0xFFu;
+}
+
+inline uint32_t apply(uint32_t action, uint32_t value, uint32_t d) {
+    // action 0 keeps d; 1 paints value (all ones or all zeros)
+    return action ? value : d;
+}
+} // namespace
+
+void PixelCopier::bilevel_to_bilevel(const uint8_t *source, int32_t sx, uint8_t *destination, int32_t dx,
+                                     int32_t count) const {
+    bool plain = whiteAction_ == Action::Paint && blackAction_ == Action::Paint && white_[0] == 1 &&
+                 black_[0] == 0;
+    if (plain && ((sx ^ dx) & 7) == 0) {
+        // Same bit phase: masked edge bytes and a memcpy between them.
+        int32_t lead = (8 - (dx & 7)) & 7;
+        if (lead > count)
+            lead = count;
+        for (int32_t i = 0; i < lead; ++i) {
+            uint8_t bit = static_cast<uint8_t>(0x80u >> ((dx + i) & 7));
+            destination[(dx + i) >> 3] = static_cast<uint8_t>((destination[(dx + i) >> 3] & ~bit) |
+                                                              (source[(sx + i) >> 3] & bit));
+        }
+        int32_t middle = (count - lead) >> 3;
+        memcpy(destination + ((dx + lead) >> 3), source + ((sx + lead) >> 3), static_cast<size_t>(middle));
+        for (int32_t i = lead + middle * 8; i < count; ++i) {
+            uint8_t bit = static_cast<uint8_t>(0x80u >> ((dx + i) & 7));
+            destination[(dx + i) >> 3] = static_cast<uint8_t>((destination[(dx + i) >> 3] & ~bit) |
+                                                              (source[(sx + i) >> 3] & bit));
+        }
+        return;
+    }
+    uint32_t whiteOn = whiteAction_ == Action::Paint, blackOn = blackAction_ == Action::Paint;
+    uint32_t whiteValue = white_[0] ? 0xFFu : 0u, blackValue = black_[0] ? 0xFFu : 0u;
+    int64_t limit = (static_cast<int64_t>(sx) + count + 7) >> 3;
+    int32_t first = dx >> 3, last = (dx + count - 1) >> 3;
+    for (int32_t j = first; j <= last; ++j) {
+        int32_t from = j == first ? (dx & 7) : 0;
+        int32_t to = j == last ? ((dx + count - 1) & 7) : 7;
+        uint32_t mask = (0xFFu >> from) & (0xFFu << (7 - to)) & 0xFFu;
+        uint32_t bits = fetch8(source, static_cast<int64_t>(sx) + (static_cast<int64_t>(j) * 8 - dx), limit);
+        uint32_t d = destination[j];
+        uint32_t result = (bits & apply(whiteOn, whiteValue, d)) | (~bits & apply(blackOn, blackValue, d));
+        destination[j] = static_cast<uint8_t>((d & ~mask) | (result & mask));
+    }
+}
+
+void PixelCopier::row(const uint8_t *source, int32_t sx, uint8_t *destination, int32_t dx, int32_t count) const {
+    if (count <= 0)
+        return;
+    if (sourceKind_ == 1 && destinationKind_ == 1) {
+        bilevel_to_bilevel(source, sx, destination, dx, count);
+        return;
+    }
+    if (sourceKind_ == destinationKind_ && !keyed_) {
+        uint32_t size = sourceKind_ == 4 ? 3 : 1;
+        memcpy(destination + size * static_cast<uint32_t>(dx), source + size * static_cast<uint32_t>(sx),
+               size * static_cast<uint32_t>(count));
+        return;
+    }
+    uint8_t value[3];
+    for (int32_t i = 0; i < count; ++i)
+        if (pixel_value(source, sx + i, value))
+            store_pixel(destination, dx + i, value);
+}
+
+void PixelCopier::row_indexed(const uint8_t *source, const int32_t *columns, uint8_t *destination, int32_t dx,
+                              int32_t count) const {
+    uint8_t value[3];
+    for (int32_t i = 0; i < count; ++i)
+        if (pixel_value(source, columns[i], value))
+            store_pixel(destination, dx + i, value);
+}
+
+} // namespace quill
