@@ -3,8 +3,8 @@
  * bilevel frame, with the tiles in memory and in a swap file, against
  * memcpy of the same bytes.
  *
- * The frame is 20000 x 20000 bilevel pixels (a drawing somewhat larger than
- * A0 at 400 dpi): 157 x 157 = 24649 tiles of 128 x 128 pixels, 2048 bytes
+ * The frame is 20000 x 20000 bilevel pixels (a sheet 1.27 m square at
+ * 400 dpi, larger than A0): 157 x 157 = 24649 tiles of 128 x 128 pixels, 2048 bytes
  * each, the last column and row 32 pixels wide and high; 50,000,000 bytes
  * of pixels in all.
  *
@@ -26,8 +26,8 @@
  *  - memcpy/50MB/fresh-pages: the same memcpy into a new anonymous mapping,
  *    so the kernel's page faults are paid as they are by a new memory frame,
  *    whose 64 KB chunks come from the process heap, which hands freed
- *    memory back to the system (measured: about 12,000 minor faults per
- *    write, one per page).
+ *    memory back to the system (measured: about 10,000 minor faults per
+ *    write of the 12,200 pages).
  *  - file/write/50MB and file/read/50MB: the same bytes written to a new
  *    file in the swap directory and read back, in 64 KB pieces with
  *    pwrite and pread (open and close timed, as lock and unlock are): the
@@ -80,7 +80,7 @@ const char *const kFileRead = "file/read/50MB";
 constexpr size_t kFilePiece = 65536;
 
 // splitmix64: a fixed seed gives the same page with every compiler and
-// standard library (std:: distributions are not specified bit for bit).
+// standard library (std:: distributions differ between libraries).
 class Random {
 public:
     explicit Random(uint64_t seed) : state_(seed) {}

@@ -71,13 +71,16 @@ struct Item {
 
 bool read_item(TileStore *ts, uint32_t offset, Item &item) {
     uint8_t bytes[4];
-    if (!byte_store_read(ts->bytes, offset, bytes, 1))
+    // One read for the whole header where it fits: a swap file pays a
+    // system call per read. Only a one-byte gap can end the store short.
+    bool whole = ts->end >= 4 && offset <= ts->end - 4;
+    if (!byte_store_read(ts->bytes, offset, bytes, whole ? 4 : 1))
         return false;
     if (bytes[0] == 0xFF) {
         item = Item{true, 1, 0};
         return true;
     }
-    if (offset > ts->end - 4 || ts->end < 4 || !byte_store_read(ts->bytes, offset, bytes, 4))
+    if (!whole)
         return false;
     uint32_t value = decode_header(bytes);
     if (value & 0x80000000u) {
