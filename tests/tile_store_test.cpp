@@ -174,10 +174,10 @@ TEST_P(TileStoreTest, DamagedRecordsFailReadsWithoutHarmingOthers) {
         EXPECT_EQ(quill::tile_store_read(store, 1, buffer.data(), 4096), quill::kRecordFailed);
         expect_record(store, 0, 100, 1);
         expect_record(store, 2, 100, 3);
-        // A rewrite does not trust the damaged span: it goes to the end.
-        uint32_t end = ts(store)->end;
+        // The store knows the record's span without its header: a rewrite
+        // mends the tile in place.
         ASSERT_TRUE(put(store, 1, 100, 2));
-        EXPECT_EQ(quill::tile_store_entry(store, 1), end);
+        EXPECT_EQ(quill::tile_store_entry(store, 1), at);
         expect_record(store, 1, 100, 2);
         expect_record(store, 2, 100, 3);
     }
@@ -186,6 +186,8 @@ TEST_P(TileStoreTest, DamagedRecordsFailReadsWithoutHarmingOthers) {
         << "a record larger than the buffer is refused";
     if (GetParam() != 2) {
         // Reopening a damaged memory store must fail, not invent records.
+        const uint8_t header[4] = {0x00, 0xFF, 0x1F, 0x00}; // a length past the end
+        ASSERT_TRUE(quill::byte_store_write(ts(store)->bytes, quill::tile_store_entry(store, 1), header, 4));
         TileStore *t = ts(store);
         t->freeBytes = 0; // skip compaction so the damage survives the close
         quill::tile_store_close(store);

@@ -229,14 +229,16 @@ bool byte_store_write(ByteStore *store, uint32_t offset, const void *part1, uint
     return true;
 }
 
-bool byte_store_read(ByteStore *store, uint32_t offset, void *buffer, uint32_t n) {
-    if (!store->open || !fits(offset, n, store->size))
+bool byte_store_read(ByteStore *store, uint32_t offset, void *part1, uint32_t n1, void *part2, uint32_t n2) {
+    if (!store->open || static_cast<uint64_t>(offset) + n1 + n2 > store->size)
         return false;
-    if (n == 0)
+    if (n1 + n2 == 0)
         return true;
     if (is_swap(store))
-        return pf_read_at(store->file, offset, buffer, n);
-    copy_from_chunks(store, offset, static_cast<uint8_t *>(buffer), n);
+        return pf_read_at(store->file, offset, part1, n1, part2, n2);
+    copy_from_chunks(store, offset, static_cast<uint8_t *>(part1), n1);
+    if (n2)
+        copy_from_chunks(store, offset + n1, static_cast<uint8_t *>(part2), n2);
     return true;
 }
 

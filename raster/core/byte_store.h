@@ -35,7 +35,9 @@ bool byte_store_resize(ByteStore *store, uint32_t size);
 // Writes part1 then part2 at offset (offset <= size), growing the store.
 bool byte_store_write(ByteStore *store, uint32_t offset, const void *part1, uint32_t n1,
                       const void *part2 = nullptr, uint32_t n2 = 0);
-bool byte_store_read(ByteStore *store, uint32_t offset, void *buffer, uint32_t n);
+// Reads n1 bytes into part1, then n2 bytes into part2, from offset.
+bool byte_store_read(ByteStore *store, uint32_t offset, void *part1, uint32_t n1, void *part2 = nullptr,
+                     uint32_t n2 = 0);
 // Copies n bytes from `from` to `to` front to back (safe when to < from).
 bool byte_store_move(ByteStore *store, uint32_t to, uint32_t from, uint32_t n);
 // Releases a closed store and deletes its file; false when still open.

@@ -89,6 +89,22 @@ ssize_t pwrite(int fd, const void *buf, size_t n, uint64_t off) {
 }
 #endif
 
+// Reads all n bytes at offset, resuming after short reads; false at the end
+// of the file.
+bool read_fully(int fd, uint64_t offset, uint8_t *out, size_t n) {
+    while (n > 0) {
+        ssize_t done = pread(fd, out, n, static_cast<off_t>(offset));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        out += done;
+        offset += static_cast<uint64_t>(done);
+        n -= static_cast<size_t>(done);
+    }
+    return true;
+}
+
 // Writes all n bytes at offset, resuming after short writes.
 bool write_fully(int fd, uint64_t offset, const uint8_t *data, size_t n) {
     while (n > 0) {
@@ -131,21 +147,23 @@ bool pf_close(PlatformFile *file) {
     return ok;
 }
 
-bool pf_read_at(PlatformFile *file, uint64_t offset, void *buffer, size_t n) {
+bool pf_read_at(PlatformFile *file, uint64_t offset, void *part1, size_t n1, void *part2, size_t n2) {
     if (QUILL_OP_FAILS(FileOp::Read))
         return false;
-    uint8_t *out = static_cast<uint8_t *>(buffer);
-    while (n > 0) {
-        ssize_t done = pread(file->fd, out, n, static_cast<off_t>(offset));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
+#if !defined(_WIN32)
+    if (n1 > 0 && n2 > 0) {
+        // Header and record in one request.
+        struct iovec parts[2] = {{part1, n1}, {part2, n2}};
+        ssize_t done = preadv(file->fd, parts, 2, static_cast<off_t>(offset));
+        if (done == static_cast<ssize_t>(n1 + n2))
+            return true;
+        if (done < 0 && errno != EINTR)
             return false;
-        out += done;
-        offset += static_cast<uint64_t>(done);
-        n -= static_cast<size_t>(done);
+        // Short or interrupted: read piece by piece below.
     }
-    return true;
+#endif
+    return read_fully(file->fd, offset, static_cast<uint8_t *>(part1), n1) &&
+           read_fully(file->fd, offset + n1, static_cast<uint8_t *>(part2), n2);
 }
 
 bool pf_write_at(PlatformFile *file, uint64_t offset, const void *part1, size_t n1,

@@ -28,8 +28,10 @@ enum class FileOp { Open, Read, Write, SetLength, Delete, Count };
 PlatformFile *pf_open(const char *path, FileMode mode);
 // Closes the file; false when the system reports an error on closing.
 bool pf_close(PlatformFile *file);
-// Reads exactly n bytes at offset; false on error or short read.
-bool pf_read_at(PlatformFile *file, uint64_t offset, void *buffer, size_t n);
+// Reads exactly n1 bytes into part1 and then n2 bytes into part2 at offset,
+// in one request where the system allows; false on error or short read.
+bool pf_read_at(PlatformFile *file, uint64_t offset, void *part1, size_t n1, void *part2 = nullptr,
+                size_t n2 = 0);
 // Writes the n1 bytes of part1 then the n2 bytes of part2 at offset, in one
 // request where the system allows; false unless all bytes were written.
 bool pf_write_at(PlatformFile *file, uint64_t offset, const void *part1, size_t n1,

@@ -13,10 +13,13 @@
  * old one is turned into a gap and before the directory changes, so a failed
  * write leaves the tile as it was. In-place rewrites only overwrite bytes
  * that the store already holds, which is not where a full disk fails.
- * Every header read from the store is checked against the store's end, the
- * record count and the index it should hold, so a damaged swap file fails
- * reads instead of sending them astray; rewriting a damaged tile puts a good
- * record at the end and leaves the damaged bytes alone.
+ * The directory holds, behind the offsets, each live record's length: a
+ * record is then read, header and data, in one request (one system call for
+ * a swap file), and a rewrite knows the span it replaces without reading it.
+ * Every header read from the store is still checked against the index and
+ * length it should hold, and walks check them against the store's end and
+ * the record count, so a damaged swap file fails reads instead of sending
+ * them astray.
  */
 #include "tile_store.h"
 
@@ -104,8 +107,11 @@ bool walk_records(TileStore *ts) {
         Item item;
         if (!read_item(ts, offset, item))
             return false;
-        if (!item.gap)
-            ts->directory[item.value >> ts->lengthBits] = offset;
+        if (!item.gap) {
+            uint32_t index = item.value >> ts->lengthBits;
+            ts->directory[index] = offset;
+            ts->directory[ts->recordCount + index] = item.length - 4;
+        }
         offset += item.length;
     }
     return true;
@@ -185,11 +191,13 @@ bool tile_store_open(int32_t store) {
         return false;
     if (ts->directory)
         return byte_store_open(ts->bytes);
-    HeapBlock<uint32_t> directory(static_cast<size_t>(ts->recordCount));
+    HeapBlock<uint32_t> directory(2 * static_cast<size_t>(ts->recordCount));
     if (!directory)
         return false;
-    for (int32_t i = 0; i < ts->recordCount; ++i)
+    for (int32_t i = 0; i < ts->recordCount; ++i) {
         directory[i] = kNoRecord;
+        directory[ts->recordCount + i] = 0;
+    }
     if (!byte_store_open(ts->bytes))
         return false;
     ts->directory = directory.get();
@@ -247,12 +255,12 @@ int32_t tile_store_read(int32_t store, int32_t index, uint8_t *buffer, uint32_t 
     uint32_t offset = ts->directory[index];
     if (!is_offset(offset))
         return static_cast<int32_t>(offset);
-    Item item;
-    if (!read_item(ts, offset, item) || item.gap || (item.value >> ts->lengthBits) != static_cast<uint32_t>(index))
+    uint32_t length = ts->directory[ts->recordCount + index];
+    uint8_t header[4];
+    if (length > capacity || !byte_store_read(ts->bytes, offset, header, 4, buffer, length))
         return kRecordFailed;
-    uint32_t length = item.length - 4;
-    if (length > capacity || !byte_store_read(ts->bytes, offset + 4, buffer, length))
-        return kRecordFailed;
+    if (decode_header(header) != ((static_cast<uint32_t>(index) << ts->lengthBits) | length))
+        return kRecordFailed; // damaged on disk
     return static_cast<int32_t>(length);
 }
 
@@ -261,17 +269,12 @@ bool tile_store_write(int32_t store, int32_t index, const uint8_t *data, int32_t
     if (!ts || !ts->directory || index < 0 || index >= ts->recordCount)
         return false;
     uint32_t old = ts->directory[index];
-    uint32_t oldSpan = 0;
-    if (is_offset(old)) {
-        // A record whose header is damaged gives no trustworthy span: it is
-        // left as it is and the new record goes to the end.
-        Item item;
-        if (read_item(ts, old, item) && !item.gap && (item.value >> ts->lengthBits) == static_cast<uint32_t>(index))
-            oldSpan = item.length;
-    }
+    uint32_t &recordLength = ts->directory[ts->recordCount + index];
+    uint32_t oldSpan = is_offset(old) ? recordLength + 4 : 0;
     if (length < 0) {
         // A special value: the tile keeps no record.
         ts->directory[index] = static_cast<uint32_t>(length);
+        recordLength = 0;
         if (oldSpan) {
             write_gap(ts, old, oldSpan);
             ts->freeBytes += oldSpan;
@@ -293,6 +296,7 @@ bool tile_store_write(int32_t store, int32_t index, const uint8_t *data, int32_t
             return false;
         if (!byte_store_write(ts->bytes, old, header, 4, data, static_cast<uint32_t>(length)))
             return false;
+        recordLength = static_cast<uint32_t>(length);
         if (need > space) { // the last record grew past the old end
             ts->end = old + need;
             return true;
@@ -312,6 +316,7 @@ bool tile_store_write(int32_t store, int32_t index, const uint8_t *data, int32_t
         ts->freeBytes += space;
     }
     ts->directory[index] = at;
+    recordLength = static_cast<uint32_t>(length);
     ts->end = at + need;
     return true;
 }

@@ -31,7 +31,8 @@ constexpr int32_t kRecordFailed = -1;
 struct TileStore {
     int32_t storage;      // copied from the frame; 0 marks a free slot
     int32_t recordCount;  // tiles, plus one for a palette
-    uint32_t *directory;  // recordCount entries while open
+    uint32_t *directory;  // while open: recordCount offsets, then as many
+                          // record lengths
     uint8_t lengthBits;   // B: bits of the largest record length
     ByteStore *bytes;
     uint32_t end;         // bytes in use
