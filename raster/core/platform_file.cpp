@@ -89,35 +89,31 @@ ssize_t pwrite(int fd, const void *buf, size_t n, uint64_t off) {
 }
 #endif
 
-// Reads all n bytes at offset, resuming after short reads; false at the end
-// of the file.
-bool read_fully(int fd, uint64_t offset, uint8_t *out, size_t n) {
+// Moves all n bytes at offset with `transfer` (pread or pwrite), resuming
+// after short or interrupted transfers; false on an error or at the end of
+// the file.
+template <typename Byte, typename Transfer>
+bool transfer_fully(int fd, uint64_t offset, Byte *bytes, size_t n, Transfer transfer) {
     while (n > 0) {
-        ssize_t done = pread(fd, out, n, static_cast<off_t>(offset));
+        ssize_t done = transfer(fd, bytes, n, static_cast<off_t>(offset));
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
             return false;
-        out += done;
+        bytes += done;
         offset += static_cast<uint64_t>(done);
         n -= static_cast<size_t>(done);
     }
     return true;
 }
 
-// Writes all n bytes at offset, resuming after short writes.
+bool read_fully(int fd, uint64_t offset, uint8_t *out, size_t n) {
+    return transfer_fully(fd, offset, out, n, [](int f, uint8_t *b, size_t k, off_t o) { return pread(f, b, k, o); });
+}
+
 bool write_fully(int fd, uint64_t offset, const uint8_t *data, size_t n) {
-    while (n > 0) {
-        ssize_t done = pwrite(fd, data, n, static_cast<off_t>(offset));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return false;
-        data += done;
-        offset += static_cast<uint64_t>(done);
-        n -= static_cast<size_t>(done);
-    }
-    return true;
+    return transfer_fully(fd, offset, data, n,
+                          [](int f, const uint8_t *b, size_t k, off_t o) { return pwrite(f, b, k, o); });
 }
 } // namespace
 
