@@ -46,17 +46,16 @@ bool rects_equal(const QI_Rect &a, const QI_Rect &b) {
 // `intoTile` the raster is the source, else the destination.
 void copy_share(const PixelCopier &copier, const QI_FrameRecord &f, const QI_Rect &tile, const QI_Rect &part,
                 const QI_Rect &rect, uint8_t *raster, uint32_t rasterLine, bool intoTile) {
-    uint8_t *tileData = f.workBuffer;
     uint32_t tileLine = QI_GetLineBWi(f.kind, tile.right - tile.left + 1);
-    int32_t count = part.right - part.left + 1;
-    for (int32_t y = part.top; y <= part.bottom; ++y) {
-        uint8_t *tileRow = tileData + static_cast<size_t>(y - tile.top) * tileLine;
-        uint8_t *rasterRow = raster + static_cast<size_t>(y - rect.top) * rasterLine;
-        if (intoTile)
-            copier.row(rasterRow, part.left - rect.left, tileRow, part.left - tile.left, count);
-        else
-            copier.row(tileRow, part.left - tile.left, rasterRow, part.left - rect.left, count);
-    }
+    uint8_t *tileRow = f.workBuffer + static_cast<size_t>(part.top - tile.top) * tileLine;
+    uint8_t *rasterRow = raster + static_cast<size_t>(part.top - rect.top) * rasterLine;
+    int32_t count = part.right - part.left + 1, rows = part.bottom - part.top + 1;
+    if (intoTile)
+        copier.block(rasterRow, rasterLine, part.left - rect.left, tileRow, tileLine, part.left - tile.left, count,
+                     rows);
+    else
+        copier.block(tileRow, tileLine, part.left - tile.left, rasterRow, rasterLine, part.left - rect.left, count,
+                     rows);
 }
 
 int32_t tile_index(const QI_FrameRecord &f, int32_t tx, int32_t ty) { return ty * tile_columns(f) + tx; }

@@ -117,11 +117,14 @@ inline uint32_t apply(uint32_t action, uint32_t value, uint32_t d) {
 }
 } // namespace
 
+bool PixelCopier::plain_bilevel() const {
+    return sourceKind_ == 1 && destinationKind_ == 1 && whiteAction_ == Action::Paint &&
+           blackAction_ == Action::Paint && white_[0] == 1 && black_[0] == 0;
+}
+
 void PixelCopier::bilevel_to_bilevel(const uint8_t *source, int32_t sx, uint8_t *destination, int32_t dx,
                                      int32_t count) const {
-    bool plain = whiteAction_ == Action::Paint && blackAction_ == Action::Paint && white_[0] == 1 &&
-                 black_[0] == 0;
-    if (plain && ((sx ^ dx) & 7) == 0) {
+    if (plain_bilevel() && ((sx ^ dx) & 7) == 0) {
         // Same bit phase: masked edge bytes and a memcpy between them.
         int32_t lead = (8 - (dx & 7)) & 7;
         if (lead > count)
@@ -133,10 +136,12 @@ void PixelCopier::bilevel_to_bilevel(const uint8_t *source, int32_t sx, uint8_t 
         }
         int32_t middle = (count - lead) >> 3;
         memcpy(destination + ((dx + lead) >> 3), source + ((sx + lead) >> 3), static_cast<size_t>(middle));
-        for (int32_t i = lead + middle * 8; i < count; ++i) {
-            uint8_t bit = static_cast<uint8_t>(0x80u >> ((dx + i) & 7));
-            destination[(dx + i) >> 3] = static_cast<uint8_t>((destination[(dx + i) >> 3] & ~bit) |
-                                                              (source[(sx + i) >> 3] & bit));
+        int32_t tail = count - lead - middle * 8;
+        if (tail > 0) { // the last partial byte, merged under a mask
+            int32_t at = lead + middle * 8;
+            uint8_t mask = static_cast<uint8_t>(0xFF00u >> tail);
+            uint8_t &d = destination[(dx + at) >> 3];
+            d = static_cast<uint8_t>((d & ~mask) | (source[(sx + at) >> 3] & mask));
         }
         return;
     }
@@ -172,6 +177,25 @@ void PixelCopier::row(const uint8_t *source, int32_t sx, uint8_t *destination, i
     for (int32_t i = 0; i < count; ++i)
         if (pixel_value(source, sx + i, value))
             store_pixel(destination, dx + i, value);
+}
+
+void PixelCopier::block(const uint8_t *source, uint32_t sourceLine, int32_t sx, uint8_t *destination,
+                        uint32_t destinationLine, int32_t dx, int32_t count, int32_t rows) const {
+    if (count <= 0)
+        return;
+    if (plain_bilevel() && (sx & 7) == 0 && (dx & 7) == 0 && (count & 7) == 0) {
+        // Whole bytes on both sides (every full tile column of an aligned
+        // rectangle): one memcpy per row, no per-row dispatch.
+        const uint8_t *s = source + (sx >> 3);
+        uint8_t *d = destination + (dx >> 3);
+        size_t bytes = static_cast<size_t>(count >> 3);
+        for (int32_t y = 0; y < rows; ++y, s += sourceLine, d += destinationLine)
+            memcpy(d, s, bytes);
+        return;
+    }
+    for (int32_t y = 0; y < rows; ++y)
+        row(source + static_cast<size_t>(y) * sourceLine, sx, destination + static_cast<size_t>(y) * destinationLine,
+            dx, count);
 }
 
 void PixelCopier::row_indexed(const uint8_t *source, const int32_t *columns, uint8_t *destination, int32_t dx,

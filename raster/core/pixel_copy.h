@@ -40,6 +40,12 @@ public:
     void row_indexed(const uint8_t *source, const int32_t *columns, uint8_t *destination, int32_t dx,
                      int32_t count) const;
 
+    // Copies `rows` rows of `count` pixels, source rows `sourceLine` bytes
+    // apart and destination rows `destinationLine` apart: a tile's share of
+    // a rectangle in one call, whole bytes at a time where the copy allows.
+    void block(const uint8_t *source, uint32_t sourceLine, int32_t sx, uint8_t *destination,
+               uint32_t destinationLine, int32_t dx, int32_t count, int32_t rows) const;
+
     // True when the copy keeps some destination pixels.
     bool keeps_destination() const { return keeps_; }
 
@@ -47,6 +53,7 @@ private:
     // What a bilevel source pixel does to its destination pixel.
     enum class Action : uint8_t { Keep, Paint };
 
+    bool plain_bilevel() const;
     void bilevel_to_bilevel(const uint8_t *source, int32_t sx, uint8_t *destination, int32_t dx,
                             int32_t count) const;
     void store_pixel(uint8_t *destination, int32_t dx, const uint8_t *value) const;

@@ -194,10 +194,9 @@ bool read_one_to_one(const ScaledRead &r, int32_t frame, double x0, double y0, d
             QI_Rect part;
             QI_IntersectRects(&tile, &region, &part);
             uint32_t tileLine = QI_GetLineBWi(f->kind, tileWidth);
-            for (int32_t y = part.top; y <= part.bottom; ++y)
-                copier.row(f->workBuffer + static_cast<size_t>(y - tile.top) * tileLine, part.left - tile.left,
-                           r.buffer + static_cast<size_t>(y - originY) * bufferLine, part.left - originX,
-                           part.right - part.left + 1);
+            copier.block(f->workBuffer + static_cast<size_t>(part.top - tile.top) * tileLine, tileLine,
+                         part.left - tile.left, r.buffer + static_cast<size_t>(part.top - originY) * bufferLine,
+                         bufferLine, part.left - originX, part.right - part.left + 1, part.bottom - part.top + 1);
         }
     }
     return true;
@@ -305,11 +304,15 @@ extern "C" QI_API int QI_FrameStretchBlt(int dst, int dx, int dy, int dw, int dh
     QI_Rect sourceFrame{0, 0, source->width - 1, source->height - 1};
     QI_Rect sourceRect{sx, sy, sx + sw - 1, sy + sh - 1};
     bool sourceInside = QI_RectAcoverB(&sourceFrame, &sourceRect) != 0;
-    ScopedFrameLock sourceLock(src), destinationLock(dst);
-    HeapBlock<uint8_t> tile(tile_bytes(destinationKind));
-    if (!sourceLock.ok() || !destinationLock.ok() || !tile)
-        return 0;
     double kx = stretch_factor(sw, dw), ky = stretch_factor(sh, dh);
+    // The reduced view that every scaled read of this call will choose stays
+    // locked for the whole call, instead of once per destination tile.
+    ScaledRead probe{src, colourA, colourB, 0, 0, 0, 0, nullptr, destinationKind, 1, 1};
+    int32_t readFrame = near_one(kx) && near_one(ky) ? src : choose_source(probe, kx > ky ? kx : ky).frame;
+    ScopedFrameLock sourceLock(src), destinationLock(dst), viewLock(readFrame);
+    HeapBlock<uint8_t> tile(tile_bytes(destinationKind));
+    if (!sourceLock.ok() || !destinationLock.ok() || !viewLock.ok() || !tile)
+        return 0;
     bool keeps = QI_IsTranspOperation(sourceKind, colourA, colourB) != 0;
     progress_begin(kMsgStretch);
     destination = frame_lookup(dst);
