@@ -35,6 +35,19 @@ public:
         block_ = static_cast<T *>(qs_malloc(static_cast<uint32_t>(bytes)));
         return block_ != nullptr;
     }
+    // Resizes the held block (or allocates one) to `count` elements, keeping
+    // its content as far as it goes; false, with the block unchanged, when
+    // memory runs out, count is 0 or the size exceeds 32 bits.
+    bool resize(size_t count) {
+        size_t bytes = count * sizeof(T);
+        if (count == 0 || bytes / sizeof(T) != count || bytes > UINT32_MAX)
+            return false;
+        void *p = block_;
+        if (!qs_realloc(&p, static_cast<uint32_t>(bytes)))
+            return false;
+        block_ = static_cast<T *>(p);
+        return true;
+    }
     void reset() {
         void *p = block_;
         qs_free(&p);

@@ -17,6 +17,9 @@
  * process (getrusage). With a single repetition the "median" is that one
  * run, and the summary says so.
  *
+ * The library's progress callback hands reports to the observer that a
+ * benchmark may set (observe_progress) and always answers "go on".
+ *
  * The library is started lazily by the first benchmark that needs it and
  * stopped here, which deletes every frame still alive with its swap file;
  * the temporary swap directory is then emptied and removed.
@@ -51,12 +54,20 @@ struct RunState {
     bool failed = false;
     std::vector<std::pair<std::string, std::string>> comparisons; // name, baseline
     std::vector<std::pair<std::string, std::string>> notes;       // key, line
+    void (*observer)(intptr_t) = nullptr;                         // observe_progress()
 };
 
 // Function-local, so nothing is constructed before main.
 RunState &run_state() {
     static RunState state;
     return state;
+}
+
+// The library's progress callback: hands the report on, never cancels.
+int forward_progress(intptr_t value) {
+    if (run_state().observer)
+        run_state().observer(value);
+    return 1;
 }
 
 void remove_directory(const std::string &path) {
@@ -240,7 +251,7 @@ bool start_library() {
     s.swapDirectory = path.data();
     // The data directory is the same empty directory: no lossy-coding tables
     // are picked up from wherever the benchmark happens to run.
-    if (!QI_InitFrameFunctions(s.swapDirectory.c_str(), s.swapDirectory.c_str(), nullptr)) {
+    if (!QI_InitFrameFunctions(s.swapDirectory.c_str(), s.swapDirectory.c_str(), forward_progress)) {
         remove_directory(s.swapDirectory);
         s.swapDirectory.clear();
         return false;
@@ -255,6 +266,8 @@ const std::string &swap_directory() { return run_state().swapDirectory; }
 void compare(const std::string &name, const std::string &baseline) {
     run_state().comparisons.emplace_back(name, baseline);
 }
+
+void observe_progress(void (*observer)(intptr_t value)) { run_state().observer = observer; }
 
 void note(const std::string &key, const std::string &line) {
     auto &notes = run_state().notes;

@@ -13,6 +13,8 @@
 #ifndef QUILL_BENCH_BENCH_SUPPORT_H
 #define QUILL_BENCH_BENCH_SUPPORT_H
 
+#include <stdint.h>
+
 #include <string>
 
 namespace quill_bench {
@@ -32,6 +34,11 @@ void compare(const std::string &name, const std::string &baseline);
 // Adds a line to the notes printed with the summary (sizes, content, checks).
 // A note given again with the same key replaces the earlier one.
 void note(const std::string &key, const std::string &line);
+
+// Hands every progress report of the library to `observer` until it is set
+// to null (the library's callback always answers "go on"). A benchmark can
+// sample what an operation holds while it works; no benchmark leaves one set.
+void observe_progress(void (*observer)(intptr_t value));
 
 } // namespace quill_bench
 

@@ -272,6 +272,109 @@ QI_API int QI_FrameStretchBlt(int dst, int dx, int dy, int dw, int dh, int src, 
 /* Sets the scale-to-grey factor of zoomed reads; 0 or less is off. */
 QI_API void QI_SetScaleToGrayState(double factor);
 
+/* ---- Quarter turns, mirrors and colour boundaries ---------------------- */
+
+/*
+ * The operations below lock the frames they work on and leave each one's
+ * lock state as they found it. Each reports 0 and its message value (see
+ * QI_SetMessage: slots 15 Rotate90, 16 Rotate270, 14 Rotate180, 13 MirrorX,
+ * 12 MirrorY, 11 ColorBounds), then percentages, then 100 as described per
+ * function; a callback answer of 0 stops the operation at the next report.
+ * Frames of any size are handled with a bounded amount of working memory.
+ */
+
+/*
+ * Builds a new frame holding `frame` turned a quarter clockwise: result
+ * pixel (x, y) is source pixel (y, H - 1 - x) for a source of height H. The
+ * new frame has the source's height as its width and width as its height,
+ * the source's kind, palette and coding mode, and `storage` (as for
+ * QI_FrameCreate). The source is not changed.
+ * Returns the new, unlocked frame, which the caller owns and deletes with
+ * QI_FrameDelete; or -1 for an unknown frame, a frame that cannot be locked,
+ * an invalid storage, memory or a tile that cannot be read or written, or a
+ * cancel (no frame is left behind then). 100 is reported on success only.
+ */
+QI_API int QI_FrameRotate90(int frame, int storage);
+
+/*
+ * As QI_FrameRotate90, turned a quarter counter-clockwise: result pixel
+ * (x, y) is source pixel (W - 1 - y, x) for a source of width W.
+ */
+QI_API int QI_FrameRotate270(int frame, int storage);
+
+/*
+ * Turns `frame` a half in place: pixel (x, y) takes the value of
+ * (W - 1 - x, H - 1 - y). Returns 1 when done; 0 for an unknown frame or one
+ * that cannot be locked (nothing changed, no 100 reported), or when memory,
+ * a tile or a cancel stops the work. A stopped turn leaves the frame with
+ * its top and bottom bands of equal height turned (each to the other's
+ * place) and the rows between as they were, and still reports 100.
+ */
+QI_API int QI_FrameRotate180(int frame);
+
+/*
+ * Mirrors `frame` left to right in place: pixel (x, y) takes the value of
+ * (W - 1 - x, y). Returns 1 when done, 0 as for QI_FrameRotate180; a
+ * stopped mirror leaves its top bands mirrored and the rest as it was, and
+ * still reports 100.
+ */
+QI_API int QI_FrameMirrorX(int frame);
+
+/*
+ * Mirrors `frame` top to bottom in place: pixel (x, y) takes the value of
+ * (x, H - 1 - y). Returns 1 when done, 0 as for QI_FrameRotate180 (a stopped
+ * mirror leaves top and bottom bands of equal height exchanged, the rest as
+ * it was, and still reports 100).
+ */
+QI_API int QI_FrameMirrorY(int frame);
+
+/*
+ * Builds a bilevel map of the colour changes of `frame` (any kind): a new
+ * bilevel frame of the same size and storage, no palette, in which pixel
+ * (x, y) is white when source pixel (x, y) equals the pixel above it and
+ * that pixel equals its right neighbour (the last pixel of a row compares
+ * with the one above only), else black. Colours compare exactly, every byte
+ * of a colour pixel. The row above the first row is taken as zero bytes, so
+ * the first row is black except where a pixel is zero (all its bytes 0; a
+ * black bilevel pixel). The source is not changed.
+ * Returns the new, unlocked frame, which the caller owns; or -1 for an
+ * unknown frame or one that cannot be locked, when the new frame cannot be
+ * made, or when memory, a tile or a cancel stops the work (the new frame is
+ * deleted then). Once both frames were locked, 100 is reported in every
+ * case.
+ */
+QI_API int QI_FrameColorBoundaries(int frame);
+
+/* ---- Black runs -------------------------------------------------------- */
+
+/*
+ * Black-run lists describe one bilevel row as pairs of 16-bit values
+ * (start, end): start is the first black pixel of a run, end the first pixel
+ * after it. A packed bilevel row has pixel 0 in bit 7 of byte 0, 1 white and
+ * 0 black, and occupies ((width + 15) / 16) * 2 bytes.
+ */
+
+/*
+ * Finds the black runs of the first `width` pixels of `row`.
+ * pairs (out): receives the pairs, ascending and never touching (no end
+ *   equals the next start); room for (width + 1) / 2 pairs is needed. The
+ *   count is not stored in front of them.
+ * row (in/out): (width + 7) / 8 bytes are read; the bits past the width in
+ *   its last byte are set to 1 (white).
+ * Returns the number of pairs; 0 for a white row, and 0 (nothing written)
+ * when a pointer is null or the library is not started.
+ */
+QI_API uint16_t QI_PackBlackRuns(uint16_t *pairs, uint8_t *row, uint16_t width);
+
+/*
+ * Draws a black-run list into `row` (out): sets its ((width + 15) / 16) * 2
+ * bytes to white, then clears the pixels from start to end - 1 of each of
+ * the `count` pairs. Ends past the width are clipped to it; pairs left empty
+ * (start 0xFFFF, or a closing pair (width, width)) are skipped. Does nothing
+ * when row is null, or pairs is null with a non-zero count.
+ */
+QI_API void QI_UnpackBlackRuns(uint8_t *row, uint16_t width, const uint16_t *pairs, uint16_t count);
+
 /* ---- Rectangle and scan-line utilities -------------------------------- */
 
 /*

@@ -5,6 +5,14 @@
  * the most significant bit, 1 white, 0 black), each row padded to 16 bits.
  * Blocks that the library hands out come from qs_malloc and are released
  * with qs_free. Usable from C and C++; not thread-safe.
+ *
+ * Points are 32-bit words: x in the low 16 bits, y in the high 16 bits.
+ * A Wpoly is a 32-bit count word followed by that many points; bit 31 of
+ * the count word marks a hole (QV_HOLE_FLAG) and every function here reads
+ * the count with that bit masked off. A poly object is a run of 32-bit
+ * words: n (1 + number of holes), then n byte offsets from the start of a
+ * contour buffer, the outer contour first. Poly objects lie back to back.
+ * On Windows the functions keep the fixed ordinals of quillvec.def.
  */
 #ifndef QUILLVEC_H
 #define QUILLVEC_H
@@ -32,6 +40,134 @@ extern "C" {
  * kinds 2 and 3 width rounded up to 4, other kinds 3 * width rounded up to 4.
  */
 QV_API uint32_t QV_GetLineBWi(int32_t kind, int32_t width);
+
+/* ---- Outlines ---------------------------------------------------------- */
+
+/* Bit 31 of a contour's count word: the contour is a hole. */
+#define QV_HOLE_FLAG 0x80000000u
+/* Largest width and height that QV_BWDmriOutline accepts: its lattice points
+ * (0 .. width, 0 .. height) must fit in 16 bits, with room for the frame of
+ * background that it adds around the raster. */
+#define QV_OUTLINE_MAX_SIDE 65534
+
+/*
+ * Traces the outlines of every object (4-connected black pixels; the
+ * background is 8-connected) of a bilevel raster.
+ * bits (in/out): the raster, `height` rows of QV_GetLineBWi(1, width) bytes.
+ *   The block must hold height + 2 rows of QV_GetLineBWi(1, width + 2)
+ *   bytes: it is reworked in place into the raster framed by one pixel of
+ *   background on every side (pixel (x, y) moves to (x + 1, y + 1), padding
+ *   bits become white), which it holds on return (except when width or
+ *   height is out of range, when it is not touched).
+ * width, height: pixels; 1 .. QV_OUTLINE_MAX_SIDE each. A width or height
+ *   of 0 or below is an empty raster (result 0, nothing touched).
+ * contoursOut (out): receives the contour buffer: Wpolys back to back, one
+ *   per contour, ordered by the row of their first point, then its x. The
+ *   points are the contour's corners on the pixel lattice ((x, y) is the top
+ *   left corner of pixel (x, y)); the edge from the last point back to the
+ *   first is implied. The first point is the left end of the contour's
+ *   topmost edge, and the first edge runs to the right. Outer contours have
+ *   their object on the right (y grows downwards), holes on the left;
+ *   holes have QV_HOLE_FLAG set unless objectsOut is given.
+ * objectsOut (out, may be null): when given, receives the object list: one
+ *   poly object per outer contour, in the reverse order of the outer
+ *   contours in the contour buffer, each listing the outer contour and then
+ *   the holes of that object (the holes that its pixels enclose directly;
+ *   a hole of an island inside a hole belongs to the island) in buffer
+ *   order; QV_HOLE_FLAG is then cleared in every count word.
+ * Returns the number of objects when objectsOut is given, else the number of
+ * contours; 0 when the raster has no black pixel (outputs untouched); -1 on
+ * failure (null bits or contoursOut, a side above QV_OUTLINE_MAX_SIDE, no
+ * memory), with *contoursOut and *objectsOut set to null where given.
+ * Both blocks are the caller's, released with qs_free.
+ */
+QV_API int32_t QV_BWDmriOutline(uint8_t *bits, int32_t width, int32_t height, void **contoursOut,
+                                void **objectsOut);
+
+/* ---- Polygon utilities ------------------------------------------------- */
+
+/* Bounding rectangle of QV_PolyGetBndRect, inclusive, signed 16-bit. */
+typedef struct QV_BndRect {
+    int16_t minX;
+    int16_t minY;
+    int16_t maxX;
+    int16_t maxY;
+} QV_BndRect;
+
+/*
+ * Bounding rectangle of a Wpoly, coordinates compared as signed 16-bit.
+ * The minima start at 32767 and the maxima at -1, so a polygon of 0 points
+ * gives (32767, 32767, -1, -1) and one whose coordinates are all below -1
+ * reports -1 as its maxima. Nothing happens when either pointer is null.
+ */
+QV_API void QV_PolyGetBndRect(const void *wpoly, QV_BndRect *rect);
+
+/*
+ * Adds (dx, dy) to every point of `count` Wpolys lying back to back from
+ * `wpolys`, with 16-bit wrap-around. count <= 0 or a null pointer does
+ * nothing.
+ */
+QV_API void QV_PolySetShift(void *wpolys, int32_t count, int16_t dx, int16_t dy);
+
+/* Doubles both coordinates of `count` points in place (16-bit shift left). */
+QV_API void QV_WpolyZoom2In(uint32_t *points, int32_t count);
+
+/* Halves both coordinates of `count` points in place (unsigned 16-bit shift
+ * right: 7 becomes 3). */
+QV_API void QV_WpolyZoom2Out(uint32_t *points, int32_t count);
+
+/*
+ * Widens a Wpoly into `dwpoly`, a caller's buffer of 4 + 8 * n bytes (n the
+ * point count): the count word is copied as it is (hole flag included), then
+ * every coordinate zero-extended to 32 bits, x then y per point.
+ */
+QV_API void QV_WpolyToDWpoly(const void *wpoly, void *dwpoly);
+
+/*
+ * Smallest squared distance dx * dx + dy * dy from `point` to the `count`
+ * points of `points`; dx and dy are the 16-bit signed differences. A sum
+ * beyond 2147483647 (both differences -32768) is reported as 2147483647,
+ * which is also the result when count <= 0 or points is null.
+ */
+QV_API int32_t QV_GetMinWpntDist(uint32_t point, const uint32_t *points, int32_t count);
+
+/*
+ * Whether *point lies inside a contour whose edges alternate horizontal and
+ * vertical, starting with a horizontal one (as QV_BWDmriOutline makes
+ * them): a ray is cast upwards through the horizontal edges above the point
+ * (points 2k to 2k + 1). An edge whose x range strictly contains the
+ * point's x is a crossing; one that ends at the point's x adds +1 (running
+ * to larger x) or -1 to a touch sum. Returns 1 when crossings + |touch
+ * sum| / 2 is odd (inside), else 0 (also for null pointers).
+ */
+QV_API int32_t QV_PointInPoly(const uint32_t *point, const void *wpoly);
+
+/*
+ * Measures a poly object whose offsets are relative to `contourBase`.
+ * xExtent (out): max x - min x + 1 over the points of the first contour
+ *   (unsigned), as 16 bits; 0 for an object without points.
+ * totalSteps (out): the number of points QV_QuantPolyData writes for the
+ *   object, the sum over its contours of |dx| + |dy| of every edge, the
+ *   closing edge included (coordinates read as unsigned); at most
+ *   2147483647.
+ * It also records the object's origin, the minimum x of the first contour
+ * and the y of its first point, for the graph builder that runs right
+ * after it. An object with n < 1 gives 0 and 0. Not re-entrant.
+ */
+QV_API void QV_GetPolyObjParms(const int32_t *object, const void *contourBase, uint16_t *xExtent,
+                               int32_t *totalSteps);
+
+/*
+ * Expands a poly object into unit steps: for each contour, from point 0,
+ * every edge to the next point (the closing edge back to point 0 included)
+ * is walked one pixel at a time and every position reached is written to
+ * `points`, so the last point written for a contour is its point 0.
+ * counts[k] receives the number of points written for contour k. `points`
+ * must hold the total that QV_GetPolyObjParms reports. An edge that is not
+ * axis-parallel is walked along x first, then along y.
+ */
+QV_API void QV_QuantPolyData(const int32_t *object, const void *contourBase, uint32_t *points,
+                             int32_t *counts);
 
 #ifdef __cplusplus
 }

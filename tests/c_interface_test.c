@@ -24,6 +24,17 @@ int main(void) {
     CHECK(block == NULL);
     CHECK(qs_dround(2.5) == 3 && qs_dround(-2.5) == -2);
     CHECK(QV_GetLineBWi(1, 17) == 4 && QI_GetLineBWi(4, 4) == 12);
+    /* One black pixel in a 3 x 3 raster (rows of 2 bytes, room for the
+     * frame of 5 rows of 2 bytes): one contour of 4 corners. */
+    {
+        uint8_t raster[10] = {0xFF, 0xFF, 0xBF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+        void *contours = NULL;
+        const uint32_t *words;
+        CHECK(QV_BWDmriOutline(raster, 3, 3, &contours, NULL) == 1);
+        words = (const uint32_t *)contours;
+        CHECK(words[0] == 4 && words[1] == (1u | 1u << 16) && words[3] == (2u | 2u << 16));
+        qs_free(&contours);
+    }
     CHECK(QI_IntersectRects(&a, &b, &out) == 1 && out.left == 9 && out.bottom == 9);
     CHECK(QI_InitFrameFunctions("", ".", NULL) == 1);
     memory = QI_FrameCreate(300, 200, QI_KIND_BILEVEL, QI_STORAGE_MEMORY, NULL, 0);

@@ -6,6 +6,7 @@
 #include "raster/core/tile_store.h"
 #include "raster/core/tiles.h"
 
+#include <math.h>
 #include <string.h>
 
 using namespace quill_test;
@@ -178,4 +179,98 @@ TEST_F(TileCodecTest, DamagedRecordsFailTheRead) {
         plant(c.frame, 0, c.bytes);
         EXPECT_FALSE(quill::get_tile(c.frame, 0)) << c.what;
     }
+}
+
+TEST(TileCodecLossy, FramesInModes2To4StoreCloseApproximations) {
+    TempDir swap;
+    ASSERT_EQ(QI_InitFrameFunctions(QUILL_DATA_DIR, swap.path().c_str(), nullptr), 1);
+    for (int kind : {2, 4}) {
+        for (int mode : {2, 3, 4}) {
+            // Smooth content: what the block coding is made for.
+            Raster r(300, 200, kind);
+            for (int y = 0; y < 200; ++y)
+                for (int x = 0; x < 300; ++x)
+                    r.set(x, y, kind == 2 ? (x + 2 * y) / 3 : ((x / 2) | (y / 2) << 8 | ((x + y) / 4) << 16));
+            int frame = QI_FrameCreate(300, 200, kind, 2, nullptr, mode);
+            ASSERT_GE(frame, 0);
+            EXPECT_EQ(QI_FrameGetData(frame)->mode, mode);
+            QI_FrameLock(frame);
+            ASSERT_EQ(QI_FrameSetRect(frame, nullptr, r.data(), kind, -1, -1), 1);
+            QI_FrameUnlock(frame);
+            EXPECT_LT(QI_FrameResourceSize(frame), static_cast<int64_t>(r.bytes.size()) / 4)
+                << "kind " << kind << " mode " << mode;
+            Raster back = frame_pixels(frame);
+            double squared = 0;
+            int bytes = kind == 4 ? 3 : 1;
+            for (int y = 0; y < 200; ++y)
+                for (int x = 0; x < 300 * bytes; ++x) {
+                    double d = r.bytes[y * r.line() + x] - back.bytes[y * r.line() + x];
+                    squared += d * d;
+                }
+            double psnr = 10 * log10(255.0 * 255.0 / (squared / (300.0 * 200 * bytes) + 1e-9));
+            EXPECT_GT(psnr, 36) << "kind " << kind << " mode " << mode;
+            int clone = QI_FrameClone(frame, nullptr, 0, 1);
+            ASSERT_GE(clone, 0);
+            EXPECT_TRUE(same_pixels(frame_pixels(clone), back)) << "records copied as they are";
+            QI_FrameDelete(clone);
+            QI_FrameDelete(frame);
+        }
+    }
+    EXPECT_EQ(QI_FrameCreate(10, 10, 2, 1, nullptr, 5), -1) << "no coding level 5";
+    QI_CloseFrameFunctions();
+}
+
+TEST_F(TileCodecTest, BilevelTilesAreCodedUnlessCodeWouldNotPay) {
+    Raster page(384, 128, 1, 0xFF);
+    page.set(200, 60, 0); // tile 1: a single black pixel
+    for (int y = 0; y < 128; ++y)
+        for (int x = 256; x < 384; ++x)
+            page.set(x, y, (x + y) & 1); // tile 2: a checkerboard
+    int frame = frame_from(page);
+    QI_FrameLock(frame);
+    EXPECT_TRUE(quill::tile_is_blank(frame, 0)) << "a white tile keeps no record";
+    std::vector<uint8_t> dot = record(frame, 1), board = record(frame, 2);
+    EXPECT_LT(dot.size(), 20u) << "one pixel codes far below the 2048 raw bytes";
+    EXPECT_EQ(board.size(), 2048u) << "alternating pixels are stored raw";
+    QI_FrameUnlock(frame);
+    EXPECT_TRUE(same_pixels(frame_pixels(frame), page));
+}
+
+TEST_F(TileCodecTest, BilevelTilesOfEveryEdgeSizeRoundTrip) {
+    std::mt19937 random(15);
+    for (int size = 1; size <= 128; ++size) {
+        // Sparse lines and dots (coded), with a noisy tile beside (raw).
+        Raster r(size + 128, size, 1, 0xFF);
+        r.fill_sparse(random, 2);
+        for (int i = 0; i < size; ++i) {
+            r.set(i, i, 0);
+            r.set(size - 1, i, 0);
+        }
+        for (int y = 0; y < size; ++y)
+            for (int x = size; x < size + 128 && x < 128; ++x)
+                r.set(x, y, random() & 1);
+        int frame = frame_from(r, size % 2 ? 1 : 2);
+        ASSERT_GE(frame, 0);
+        ASSERT_TRUE(same_pixels(frame_pixels(frame), r)) << "size " << size;
+        QI_FrameDelete(frame);
+    }
+}
+
+TEST_F(TileCodecTest, DamagedBilevelCodeFailsTheRead) {
+    Raster page(128, 128, 1, 0xFF);
+    for (int i = 0; i < 128; ++i)
+        page.set(i, (i * 7) % 128, 0);
+    int frame = frame_from(page);
+    QI_FrameLock(frame);
+    std::vector<uint8_t> good = record(frame, 0);
+    ASSERT_LT(good.size(), 2048u);
+    std::vector<uint8_t> truncated(good.begin(), good.begin() + good.size() / 2);
+    // (All one bits would be valid: V0 codes over a white reference line.)
+    std::vector<uint8_t> zeros(good.size(), 0x00);
+    for (const auto &bad : {truncated, zeros, std::vector<uint8_t>{0x00}}) {
+        plant(frame, 0, bad);
+        EXPECT_FALSE(quill::get_tile(frame, 0));
+    }
+    plant(frame, 0, good);
+    EXPECT_TRUE(quill::get_tile(frame, 0));
 }

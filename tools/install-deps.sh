@@ -5,8 +5,8 @@
 set -eu
 case "${1:-test}" in
   demo)  need="cmake make g++ binutils" ;;
-  test)  need="cmake make g++ binutils libgtest-dev" ;;
-  bench) need="cmake make g++ binutils libbenchmark-dev ghostscript libtiff-tools netpbm" ;;
+  test)  need="cmake make g++ binutils libgtest-dev libtiff-dev ghostscript" ;;
+  bench) need="cmake make g++ binutils libbenchmark-dev ghostscript libtiff-tools netpbm libleptonica-dev libtiff-dev imagemagick libopencv-dev libpotrace-dev" ;;
   *) echo "usage: $0 test|bench|demo" >&2; exit 2 ;;
 esac
 missing=""

@@ -7,6 +7,8 @@
  * two source bytes give one byte of a half-size line.
  * kFourTimesBitCount[b] is 4 * popcount(b), the white weight of a byte when
  * bilevel blocks are reduced to grey.
+ * kBitReversed[b] is b with its 8 bits in reverse order: a bilevel byte
+ * mirrored left to right (row reversal of mirrors and half turns).
  */
 #ifndef QUILL_RASTER_CORE_BIT_TABLES_H
 #define QUILL_RASTER_CORE_BIT_TABLES_H
@@ -41,9 +43,21 @@ constexpr ByteTable make_four_times_bit_count() {
     return t;
 }
 
+constexpr ByteTable make_bit_reversal() {
+    ByteTable t{};
+    for (uint32_t b = 0; b < 256; ++b) {
+        uint32_t r = 0;
+        for (uint32_t bit = 0; bit < 8; ++bit)
+            r |= ((b >> bit) & 1u) << (7 - bit);
+        t.value[b] = static_cast<uint8_t>(r);
+    }
+    return t;
+}
+
 inline constexpr ByteTable kEvenBitsHigh = make_even_bits_table(4);
 inline constexpr ByteTable kEvenBitsLow = make_even_bits_table(0);
 inline constexpr ByteTable kFourTimesBitCount = make_four_times_bit_count();
+inline constexpr ByteTable kBitReversed = make_bit_reversal();
 
 } // namespace quill
 

@@ -26,6 +26,7 @@ namespace quill {
 
 namespace {
 constexpr uint32_t kPaletteBlockBytes = 1025;
+constexpr int32_t kHighestMode = 4;
 
 uint32_t palette_record_bytes(const uint8_t *palette) { return 4u * palette[0] + 5u; }
 
@@ -36,7 +37,9 @@ int32_t frame_mode(int32_t kind, int32_t mode) {
 }
 
 bool valid_arguments(int32_t width, int32_t height, int32_t kind, int32_t storage, int32_t mode) {
-    if (width < 1 || height < 1 || storage == 0 || mode < 0)
+    // Modes above 4 name no coding level: they are refused rather than
+    // producing frames whose tiles could not be stored.
+    if (width < 1 || height < 1 || storage == 0 || mode < 0 || mode > kHighestMode)
         return false;
     if (kind != 1 && kind != 2 && kind != 4)
         return false;

@@ -112,8 +112,8 @@ extern "C" QI_API void QI_FrameLibraryInfo(int *frameCount, int *highestHandle) 
 }
 
 extern "C" QI_API void QI_YXstateSwitch(int mode) {
-    // Negative modes are no coding level; they are ignored like mode 0.
-    if (mode > 0 && g_library.yxTablesPresent)
+    // Only modes 1 to 4 name a coding; others are ignored like mode 0.
+    if (mode > 0 && mode <= 4 && g_library.yxTablesPresent)
         g_library.yxState = mode;
 }
 

@@ -48,6 +48,15 @@ bool progress_fraction(int64_t done, int64_t total) {
     return progress_report(static_cast<intptr_t>(percent));
 }
 
+bool progress_remaining(int64_t remaining, int64_t total) {
+    int64_t percent = total > 0 ? 100 - 99 * remaining / total : 99;
+    if (percent < 1)
+        percent = 1;
+    if (percent > 99)
+        percent = 99;
+    return progress_report(static_cast<intptr_t>(percent));
+}
+
 } // namespace quill
 
 extern "C" QI_API int QI_SetMessage(int slot, intptr_t value) {

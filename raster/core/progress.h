@@ -39,6 +39,11 @@ bool progress_report(intptr_t value);
 bool progress_begin(int slot);
 // Sends the percentage 1 + 98 * done / total (clamped to 1..99).
 bool progress_fraction(int64_t done, int64_t total);
+// Sends 100 - floor(99 * remaining / total), clamped to 1..99: the report
+// of a band loop before each band, `remaining` units still to do. (Without
+// the clamp the last of many small bands would report 100 before it is
+// done, and 100 is kept for the end.)
+bool progress_remaining(int64_t remaining, int64_t total);
 // The value that `slot` sends (slots 0 and 1 share one).
 intptr_t progress_message(int slot);
 // Restores every message value to the address of its default name.

@@ -2,7 +2,13 @@
  * tile_codec.cpp - turning a tile's pixels into a record and back.
  *
  * Bilevel tiles: an all-white tile keeps no record (the blank mark); other
- * tiles are stored as their raw lines.
+ * tiles are coded as one T.6 stream from an all-white reference line (the
+ * same coder as TIFF files), unless the code would reach 6/8 of the raw tile
+ * size, or cannot be made at all: then the raw lines are stored. A record
+ * at least as long as the raw tile is raw; any shorter one is code.
+ *
+ * Grey and colour tiles of frames in modes 2 to 4 take the lossy block
+ * coding (tile_lossy.cpp); its records always fit the store.
  *
  * Grey and colour tiles (plain coding): the rows are packed (padding
  * dropped) and run coded, grey bytes with the byte run code and colour
@@ -26,7 +32,10 @@
 #include "tile_codec.h"
 
 #include "../../base/raster_line.h"
+#include "../files/ccitt.h"
 #include "run_codes.h"
+#include "tile_lossy.h"
+#include "tiles.h"
 #include "tile_store.h"
 
 #include <string.h>
@@ -201,13 +210,35 @@ bool bilevel_tile_is_white(const uint8_t *tile, int32_t width, int32_t height) {
     return true;
 }
 
+// The T.6 coder's lines live in the bilevel scratch area behind the record
+// (which never exceeds the raw tile's 2048 bytes): coding a tile allocates
+// nothing. The scratch area holds 35588 bytes; the coder needs about 1 KB.
+uint16_t *bilevel_workspace(uint8_t *record) {
+    static_assert(2048 + 2 * (128 + 8) * 2 <= 2 * 2048 + 33540 - 2048, "workspace fits the work buffer");
+    return reinterpret_cast<uint16_t *>(record + 2048);
+}
+uint16_t *bilevel_workspace(const uint8_t *record) { return bilevel_workspace(const_cast<uint8_t *>(record)); }
+
+bool lossy_frame(const QI_FrameRecord &frame) { return frame.kind != 1 && frame.mode >= 2; }
+
 int32_t tile_encode(const QI_FrameRecord &frame, int32_t width, int32_t height, const uint8_t *tile,
                     uint8_t *record) {
+    if (lossy_frame(frame)) {
+        int32_t length = lossy_encode(frame.kind, frame.mode, width, height, tile,
+                                      raster_line_bytes(frame.kind, width), record, largest_record(frame.kind));
+        return length < 0 ? kRecordFailed : length;
+    }
     if (frame.kind != 1)
         return lossless_encode(frame, width, height, tile, record);
     if (bilevel_tile_is_white(tile, width, height))
         return kRecordBlank;
-    uint32_t bytes = raster_line_bytes(1, width) * static_cast<uint32_t>(height);
+    uint32_t line = raster_line_bytes(1, width);
+    uint32_t bytes = line * static_cast<uint32_t>(height);
+    // Code only while it stays below 6/8 of the raw size.
+    int32_t coded = t6_encode_raster(tile, line, static_cast<uint32_t>(width), static_cast<uint32_t>(height),
+                                     record, (6 * bytes - 1) / 8, bilevel_workspace(record));
+    if (coded >= 0)
+        return coded;
     memcpy(record, tile, bytes);
     return static_cast<int32_t>(bytes);
 }
@@ -216,11 +247,16 @@ bool tile_decode(const QI_FrameRecord &frame, int32_t width, int32_t height, con
                  int32_t length, uint8_t *tile) {
     if (length < 0)
         return false;
+    if (lossy_frame(frame))
+        return lossy_decode(frame.kind, frame.mode, width, height, record, length, tile,
+                            raster_line_bytes(frame.kind, width));
     if (frame.kind != 1)
         return lossless_decode(frame, width, height, record, length, tile);
-    uint32_t bytes = raster_line_bytes(1, width) * static_cast<uint32_t>(height);
+    uint32_t line = raster_line_bytes(1, width);
+    uint32_t bytes = line * static_cast<uint32_t>(height);
     if (static_cast<uint32_t>(length) < bytes)
-        return false;
+        return t6_decode_raster(record, static_cast<size_t>(length), static_cast<uint32_t>(width),
+                                static_cast<uint32_t>(height), tile, line, bilevel_workspace(record));
     memcpy(tile, record, bytes);
     return true;
 }

@@ -16,8 +16,9 @@
 namespace quill {
 
 // Codes the tile into `record` (room for largest_record(kind) bytes).
-// Returns the record length, or kRecordBlank (-2) when the tile needs no
-// record (an all-white bilevel tile).
+// Returns the record length, kRecordBlank (-2) when the tile needs no
+// record (an all-white bilevel tile), or kRecordFailed (-1) when it cannot
+// be coded.
 int32_t tile_encode(const QI_FrameRecord &frame, int32_t width, int32_t height,
                     const uint8_t *tile, uint8_t *record);
 
@@ -25,6 +26,9 @@ int32_t tile_encode(const QI_FrameRecord &frame, int32_t width, int32_t height,
 // not a valid coding of a tile of this size.
 bool tile_decode(const QI_FrameRecord &frame, int32_t width, int32_t height,
                  const uint8_t *record, int32_t length, uint8_t *tile);
+
+// True when the frame's grey or colour tiles take the lossy coding.
+bool lossy_frame(const QI_FrameRecord &frame);
 
 // True when the bilevel tile has no black pixel (pad bits are ignored).
 bool bilevel_tile_is_white(const uint8_t *tile, int32_t width, int32_t height);

@@ -80,7 +80,7 @@ bool put_tile(int32_t frame, int32_t index) {
     tile_extent(*f, index, width, height);
     uint8_t *scratch = f->workBuffer + tile_bytes(f->kind);
     int32_t length = tile_encode(*f, width, height, f->workBuffer, scratch);
-    return tile_store_write(f->tileStore, index, scratch, length);
+    return length != kRecordFailed && tile_store_write(f->tileStore, index, scratch, length);
 }
 
 bool tile_is_blank(int32_t frame, int32_t index) {

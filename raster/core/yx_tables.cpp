@@ -56,6 +56,6 @@ void yx_tables_release() {
     heap_release(g_yx.coefficients);
 }
 
-void yx_prepare_tables(YXTables &) {}
+// yx_prepare_tables is the tile coder's: raster/core/tile_lossy.cpp.
 
 } // namespace quill

@@ -17,12 +17,12 @@ namespace quill {
 constexpr uint32_t kYXFileBytes = 262144;
 
 struct YXTables {
-    uint8_t *codeBuffer;  // 4096 bytes
-    uint8_t *small;       // 512 bytes
+    uint8_t *codeBuffer;  // 4096 bytes: escapes of the component being coded
+    uint8_t *small;       // 512 bytes: sign bits of the component being coded
     uint8_t *forward;     // 262144 bytes, "magadan.XY"
     uint8_t *inverse;     // 262144 bytes, "urupinsk.XY"
-    uint8_t *prepared;    // 1024 bytes derived from both
-    uint8_t *coefficients; // 16384 bytes
+    uint8_t *prepared;    // 1024 bytes derived from the forward table
+    uint8_t *coefficients; // 16384 bytes: quantised values, 4096 per component
 };
 
 extern YXTables g_yx;
@@ -32,9 +32,10 @@ extern YXTables g_yx;
 bool yx_tables_load(const char *dataDir);
 void yx_tables_release();
 
-// Derives the coder's working tables from the two file images. The tile
-// coding module owns this step; until a lossy coder is linked it keeps the
-// images as loaded.
+// Derives the coder's working tables from the two file images: fills the
+// prepared table from them, then adds 128 (modulo 256) to every byte of the
+// inverse table. Defined by the lossy tile coder (tile_lossy.cpp), which
+// documents the prepared table's layout.
 void yx_prepare_tables(YXTables &tables);
 
 } // namespace quill
