@@ -414,6 +414,45 @@ void get_page(benchmark::State &state, bool lockEach) {
     set_page_rate(state, *fx);
 }
 
+// Puts every tile of the page into a new frame (each tile coded: T.6, raw
+// or the white mark) through one whole-page QI_FrameSetRect; the frame is
+// created and deleted outside the timing. The result is read back and
+// checked once at the end.
+void set_page(benchmark::State &state, int32_t storage) {
+    Fixture *fx = ready(state);
+    if (!fx)
+        return;
+    const Raster &p = fx->page;
+    const char *error = nullptr;
+    int frame = -1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        QI_FrameDelete(frame);
+        frame = QI_FrameCreate(p.width, p.height, 1, storage, nullptr, 0);
+        state.ResumeTiming();
+        if (frame < 0 || !QI_FrameLock(frame) || !QI_FrameSetRect(frame, nullptr, p.bytes.data(), 1, -1, -1)) {
+            error = "writing the page into a frame failed";
+            break;
+        }
+        QI_FrameUnlock(frame);
+    }
+    std::vector<uint8_t> &out = page_buffer();
+    memset(out.data(), 0, out.size());
+    if (!error && (!QI_FrameLock(frame) || !QI_FrameGetRect(frame, nullptr, out.data())))
+        error = "reading the written page failed";
+    QI_FrameUnlock(frame);
+    if (!error && differing_pixels(out.data(), p.line, p.bytes.data(), p.line, p.width, p.height) != 0)
+        error = "the written page reads back differently";
+    if (!error)
+        quill_bench::note("rect/set/page", "rect/set/page: the page's tile records hold " +
+                                               std::to_string(QI_FrameResourceSize(frame)) + " bytes (raw " +
+                                               std::to_string(p.bytes.size()) + ")");
+    QI_FrameDelete(frame);
+    if (error)
+        state.SkipWithError(error);
+    set_page_rate(state, *fx);
+}
+
 void memcpy_eighth(benchmark::State &state) {
     Fixture *fx = ready(state);
     if (!fx)
@@ -630,6 +669,8 @@ int register_benchmarks() {
     page(kMemcpyPage, memcpy_page);
     page("rect/get/page", [](benchmark::State &s) { get_page(s, false); });
     page("rect/get/page/lock", [](benchmark::State &s) { get_page(s, true); });
+    page("rect/set/page/memory", [](benchmark::State &s) { set_page(s, 1); });
+    page("rect/set/page/swap", [](benchmark::State &s) { set_page(s, 2); });
     eighth(kMemcpyEighth, memcpy_eighth);
     eighth(kLeptonica, [](benchmark::State &s) { leptonica_eighth(s, false); });
     eighth(kLeptonicaCut, [](benchmark::State &s) { leptonica_eighth(s, true); });
@@ -644,6 +685,8 @@ int register_benchmarks() {
     quill_bench::compare("rect/get/page", kMemcpyPage);
     quill_bench::compare("rect/get/page/lock", kMemcpyPage);
     quill_bench::compare("rect/get/page/lock", "rect/get/page");
+    quill_bench::compare("rect/set/page/memory", kMemcpyPage);
+    quill_bench::compare("rect/set/page/swap", kMemcpyPage);
     for (const char *peer : {kLeptonica, kLeptonicaCut}) {
         quill_bench::compare(peer, kStretch);
         quill_bench::compare(peer, kScaledRead);

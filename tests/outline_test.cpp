@@ -1,6 +1,6 @@
 // Outline tracer: the small cases worked out by hand, a plain per-pixel
 // tracer as the oracle of the fast one on random rasters of awkward widths,
-// the documented hole-assignment rule as the oracle of the object lists,
+// the plain hole-assignment rule as the oracle of the object lists,
 // invariants on large random and rendered drawings (areas, component
 // counts, every edge on a black-white boundary), bounds and failures.
 #include "outline_support.h"
@@ -50,7 +50,7 @@ void ahead(int d, int x, int y, Pt &left, Pt &right) {
     }
 }
 
-// Contours as the documented walk makes them: every horizontal unit edge
+// Contours as the plain walk makes them: every horizontal unit edge
 // not yet traced, taken in raster order, begins a contour moving right; it
 // is a hole when the pixel below it is white. At each point the contour
 // turns towards its object when the pixel ahead on the object's side is
@@ -93,7 +93,7 @@ std::vector<Contour> reference_contours(const BitRaster &r) {
     return out;
 }
 
-// The documented assignment of holes: outer contours from the last in the
+// The plain assignment of holes: outer contours from the last in the
 // buffer to the first each take, in buffer order, every hole not yet taken
 // whose bounding rectangle lies inside theirs and whose first point is
 // inside them by QV_PointInPoly. Returns per object the contour indices.
@@ -333,7 +333,7 @@ TEST_F(OutlineTest, RandomRastersOfAwkwardWidthsMatchThePlainTracer) {
             }
 }
 
-TEST_F(OutlineTest, ObjectListsFollowTheDocumentedHoleRule) {
+TEST_F(OutlineTest, ObjectListsFollowThePlainHoleRule) {
     std::mt19937 random(7);
     // Dense noise makes holes within holes within objects; a few shapes
     // drawn on top make long contours with many holes inside.

@@ -1,4 +1,4 @@
-// Polygon utilities: the documented cases, each operation against a plain
+// Polygon utilities: the worked cases, each operation against a plain
 // oracle or a property (zoom in then out is the identity, widening agrees
 // with quillstd's own, quantising writes exactly the measured number of unit
 // steps and ends each contour on its first point), point-in-contour against
@@ -178,7 +178,7 @@ TEST(PolygonUtils, NearestPointIsTheSmallestSquaredDistance) {
     EXPECT_EQ(QV_GetMinWpntDist(pt(0, 0), both, 2), 20000);
 }
 
-TEST(PolygonUtils, PointInPolyDocumentedCases) {
+TEST(PolygonUtils, PointInPolyWorkedCases) {
     std::vector<uint32_t> square = wpoly({pt(0, 0), pt(2, 0), pt(2, 2), pt(0, 2)});
     struct Case {
         uint32_t point;
@@ -236,7 +236,7 @@ TEST(PolygonUtils, PointInPolyAgreesWithCrossingsAlongTheRowOnTracedContours) {
     }
 }
 
-TEST(PolygonUtils, SinglePixelObjectMeasuresAndQuantisesAsDocumented) {
+TEST(PolygonUtils, SinglePixelObjectMeasuresAndQuantisesItsFourSteps) {
     const uint32_t x = 7, y = 3;
     Object obj({{pt(x, y), pt(x + 1, y), pt(x + 1, y + 1), pt(x, y + 1)}});
     uint16_t extent = 0;

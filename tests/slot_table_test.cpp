@@ -6,7 +6,7 @@
  * smallest slot. Records carry a byte pattern derived from their handle, so
  * a record that moved, was cut short or was overwritten when the array grew
  * or shrank shows up. Beside the fixed scenarios, a random sequence of
- * acquires and releases is checked against a small model of the documented
+ * acquires and releases is checked against a small model of the table's
  * rules (lowest free handle first, grow by 16 when full, give back at most
  * 16 slots per release).
  */
@@ -297,7 +297,7 @@ TEST_P(SlotTable, FailedShrinkKeepsTheCapacity) {
         EXPECT_TRUE(holds_record(i));
 }
 
-TEST_P(SlotTable, RandomUseMatchesTheDocumentedRules) {
+TEST_P(SlotTable, RandomUseMatchesTheTableRules) {
     // The model: which handles are in use, and the capacity.
     std::vector<bool> inUse(16, false);
     int32_t used = 0;

@@ -15,7 +15,7 @@
  * one load tells whether its column has a query in its rows). The work is linear
  * in the contours' points plus a left scan per hole, 64 pixels at a time.
  *
- * This assigns every hole as the documented rule does (outer contours from
+ * This assigns every hole as the plain rule does (outer contours from
  * the last to the first, each taking the holes not yet taken whose bounding
  * rectangle lies inside its own and whose first point QV_PointInPoly puts
  * inside it): the objects claiming a hole by that rule are its owner and

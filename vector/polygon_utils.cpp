@@ -9,7 +9,7 @@
  *
  * Decisions:
  *  - Bit 31 of every count word (the tracer's hole flag) is masked off by
- *    every operation, including those documented elsewhere as reading the
+ *    every operation, including those that would otherwise read the
  *    count whole. Read whole, a flagged count is negative (or 2^31 points
  *    when read unsigned): shifting the tracer's raw contour buffer would
  *    stop at the first hole or run off the block, and a hole would never
