@@ -90,7 +90,7 @@ bool convert_blocks(int32_t source, const QI_Rect &rect, int32_t clone) {
 // for, the source's palette and mode.
 int32_t create_clone(int32_t source, const QI_Rect &rect, int32_t kind, int32_t storage) {
     const QI_FrameRecord *f = frame_lookup(source);
-    const uint8_t *palette = f->palette > 1 ? reinterpret_cast<const uint8_t *>(f->palette) : nullptr;
+    const uint8_t *palette = frame_loaded_palette(*f);
     int32_t mode = f->mode;
     int32_t savedState = g_library.yxState;
     if (f->kind == 1 && kind != 1)

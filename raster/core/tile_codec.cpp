@@ -83,10 +83,6 @@ private:
 
 bool frame_has_palette(const QI_FrameRecord &frame) { return frame.palette != 0; }
 
-const uint8_t *loaded_palette(const QI_FrameRecord &frame) {
-    return frame.palette > 1 ? reinterpret_cast<const uint8_t *>(frame.palette) : nullptr;
-}
-
 // Packs rows of `rowBytes` bytes, `line` bytes apart, into `out`.
 void pack_rows(const uint8_t *tile, uint32_t line, uint32_t rowBytes, int32_t height, uint8_t *out) {
     for (int32_t y = 0; y < height; ++y)
@@ -130,7 +126,7 @@ int32_t lossless_encode(const QI_FrameRecord &frame, int32_t width, int32_t heig
                         uint8_t *record) {
     uint32_t size = frame.kind == 4 ? 3 : 1;
     uint32_t line = raster_line_bytes(frame.kind, width);
-    const uint8_t *palette = frame.kind == 4 ? loaded_palette(frame) : nullptr;
+    const uint8_t *palette = frame.kind == 4 ? frame_loaded_palette(frame) : nullptr;
     if (palette) {
         uint8_t *indices = record + kColourIndexPark;
         if (to_indices(palette, tile, line, width, height, indices)) {
@@ -180,7 +176,7 @@ bool lossless_decode(const QI_FrameRecord &frame, int32_t width, int32_t height,
         if (flag > 1)
             return false;
         if (flag == 1) {
-            const uint8_t *palette = loaded_palette(frame);
+            const uint8_t *palette = frame_loaded_palette(frame);
             if (frame.kind != 4 || !palette || !unpack_items(record, available, 1, tile, n) ||
                 !expand_indices(palette, tile, n))
                 return false;

@@ -31,6 +31,11 @@ void tile_extent(const QI_FrameRecord &frame, int32_t index, int32_t &width, int
 
 QI_FrameRecord *frame_lookup(int32_t frame);
 
+// The palette block of a locked frame that has one, else null.
+inline const uint8_t *frame_loaded_palette(const QI_FrameRecord &frame) {
+    return frame.palette > 1 ? reinterpret_cast<const uint8_t *>(frame.palette) : nullptr;
+}
+
 // Decodes tile `index` into the front of the work buffer (frame locked).
 bool get_tile(int32_t frame, int32_t index);
 // Codes the front of the work buffer and stores it as tile `index`.

@@ -94,7 +94,7 @@ bool reduce_into(Level &level, const uint8_t *source, uint32_t sourceLine, int32
 bool create_views(int32_t base, Level levels[kLevels]) {
     const QI_FrameRecord *f = frame_lookup(base);
     int32_t width = f->width, height = f->height, kind = f->kind, storage = f->storage, mode = f->mode;
-    const uint8_t *palette = f->palette > 1 ? reinterpret_cast<const uint8_t *>(f->palette) : nullptr;
+    const uint8_t *palette = frame_loaded_palette(*f);
     for (int32_t i = 0; i < kLevels; ++i) {
         int32_t factor = 2 << i;
         levels[i].width = (width + factor - 1) / factor;

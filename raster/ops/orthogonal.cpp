@@ -192,10 +192,6 @@ bool turn_chunks(int32_t source, int32_t result, const QuarterPlan &p, int32_t k
     return true;
 }
 
-const uint8_t *loaded_palette(const QI_FrameRecord &f) {
-    return f.palette > 1 ? reinterpret_cast<const uint8_t *>(f.palette) : nullptr;
-}
-
 int32_t quarter_turn(int32_t frame, int32_t storage, Turn turn) {
     if (!progress_begin(turn == Turn::Clockwise ? kMsgRotate90 : kMsgRotate270))
         return -1;
@@ -214,7 +210,7 @@ int32_t quarter_turn(int32_t frame, int32_t storage, Turn turn) {
     if (!from || !to)
         return -1;
     // Creating a frame may move the frame records: f is not used after it.
-    NewFrame result(QI_FrameCreate(height, width, kind, storage, loaded_palette(*f), f->mode));
+    NewFrame result(QI_FrameCreate(height, width, kind, storage, frame_loaded_palette(*f), f->mode));
     if (!result.ok())
         return -1;
     if (!turn_chunks(frame, result.handle(), plan, kind, width, height, turn, from.get(), to.get()))
