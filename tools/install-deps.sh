@@ -4,9 +4,9 @@
 # As root it installs what is missing; otherwise it prints the apt-get line.
 set -eu
 case "${1:-test}" in
-  demo)  need="cmake make g++ binutils" ;;
-  test)  need="cmake make g++ binutils libgtest-dev libtiff-dev ghostscript" ;;
-  bench) need="cmake make g++ binutils libbenchmark-dev ghostscript libtiff-tools netpbm libleptonica-dev libtiff-dev imagemagick libopencv-dev libpotrace-dev" ;;
+  demo)  need="cmake make gcc g++ binutils" ;;
+  test)  need="cmake make gcc g++ binutils libgtest-dev libtiff-dev ghostscript" ;;
+  bench) need="cmake make gcc g++ binutils libbenchmark-dev ghostscript libtiff-tools netpbm libleptonica-dev libtiff-dev imagemagick libopencv-dev libpotrace-dev" ;;
   *) echo "usage: $0 test|bench|demo" >&2; exit 2 ;;
 esac
 missing=""
