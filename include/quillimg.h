@@ -345,6 +345,75 @@ QI_API int QI_FrameMirrorY(int frame);
  */
 QI_API int QI_FrameColorBoundaries(int frame);
 
+/* ---- Colour conversions and colour edits ------------------------------- */
+
+/*
+ * Colour rasters hold (Y, U, V) bytes, U and V neutral at 127; a colour
+ * value is Y | U << 8 | V << 16, -1 for no colour. The conversions work in
+ * place on a kind-4 raster of `height` lines of QI_GetLineBWi(4, width)
+ * bytes (pad bytes untouched) and do nothing for a null raster or a width
+ * or height below 1.
+ */
+
+/*
+ * Converts (B, G, R) pixels to (Y, U, V) with integer arithmetic:
+ * Y = (117 B + 601 G + 306 R) >> 10, U = (512 B - 339 G - 173 R + 130048)
+ * >> 10, V = (-83 B - 429 G + 512 R + 130048) >> 10, each clamped to
+ * 0..255. Black (0, 0, 0) gives (0, 127, 127), white gives (255, 127, 127).
+ */
+QI_API void QI_DmriBGRtoYUV(uint8_t *raster, int32_t width, int32_t height);
+
+/*
+ * Converts (Y, U, V) pixels back to (B, G, R) through the inverse of the
+ * matrix above (truncated, clamped to 0..255). Not an exact inverse: a
+ * component may come back up to a few units below its original value.
+ */
+QI_API void QI_DmriYUVtoBGR(uint8_t *raster, int32_t width, int32_t height);
+
+/* Exchanges the first and third bytes of the 3-byte pixel (in/out); does
+ * nothing for null. */
+QI_API void QI_SwapBlueRed(uint8_t *pixel);
+
+/*
+ * Marks the pixels of `source` (width x height, `kind` 1, 2 or 4) whose
+ * colour is one of the `count` colours: grey pixels by the low byte of a
+ * colour, colour pixels by all three bytes, bilevel pixels by class (a
+ * colour whose low byte is 128 or more stands for white, below for black).
+ * Entries of -1 mark nothing.
+ * mask (out): a bilevel raster of the same size (height lines of
+ *   QI_GetLineBWi(1, width) bytes), cleared, then a 1 bit for each marked
+ *   pixel; its pad bits stay 0.
+ * Returns 1 when some pixel was marked, else 0; also 0, with the mask not
+ * touched, for another kind, a null pointer, a size below 1 or a negative
+ * count.
+ */
+QI_API int QI_DmriMarkColors(const uint8_t *source, int32_t width, int32_t height, int32_t kind,
+                             uint8_t *mask, const int32_t *colours, int32_t count);
+
+/*
+ * Scales the intensity of the pixels of `rect` (null: the whole frame) by
+ * factor / 256: grey bytes and Y become min(255, (byte * factor) >> 8); U
+ * and V are scaled about 127 ((c - 127) * factor / 256, truncated, added
+ * to 127 and clamped), as scaling B, G and R would. 256 changes nothing.
+ * The frame keeps its lock state. Returns 1 when done, and at once for a
+ * bilevel frame; 0 for an unknown frame, a rect not inside it, a negative
+ * factor, a frame that cannot be locked, or memory or a tile that fails
+ * (tiles done before then stay changed).
+ */
+QI_API int QI_FrameChangeIntensity(int frame, const QI_Rect *rect, int16_t factor);
+
+/*
+ * Replaces colours in `rect` (null: the whole frame) of a colour frame:
+ * table holds `count` source colours followed by `count` replacements; a
+ * pixel equal to source i (the first that matches) takes replacement i, or
+ * keeps its value when that is -1. The frame keeps its lock state.
+ * Returns 1 when done, and at once for a count of 0; 0 for an unknown or
+ * non-colour frame, a rect not inside it, a null table or negative count, a
+ * frame that cannot be locked, or memory or a tile that fails (tiles done
+ * before then stay changed).
+ */
+QI_API int QI_FrameReplaceColors(int frame, const QI_Rect *rect, const int32_t *table, int32_t count);
+
 /* ---- Black runs -------------------------------------------------------- */
 
 /*
