@@ -13,6 +13,8 @@
 #ifndef QUILL_BENCH_BENCH_SUPPORT_H
 #define QUILL_BENCH_BENCH_SUPPORT_H
 
+#include <benchmark/benchmark.h>
+
 #include <stdint.h>
 
 #include <string>
@@ -39,6 +41,30 @@ void note(const std::string &key, const std::string &line);
 // to null (the library's callback always answers "go on"). A benchmark can
 // sample what an operation holds while it works; no benchmark leaves one set.
 void observe_progress(void (*observer)(intptr_t value));
+
+// A benchmark file's fixture, built once on first use by `build`, which
+// returns null or the reason it failed (kept in the fixture's `error`).
+template <typename Fixture, const char *(*build)(Fixture &)>
+Fixture &lazy_fixture() {
+    static Fixture instance;
+    static bool built = false;
+    if (!built) {
+        built = true;
+        instance.error = build(instance);
+    }
+    return instance;
+}
+
+// The fixture, or null after marking the benchmark skipped with the reason
+// the fixture could not be built.
+template <typename Fixture>
+Fixture *ready_or_skip(benchmark::State &state, Fixture &fixture) {
+    if (fixture.error) {
+        state.SkipWithError(fixture.error);
+        return nullptr;
+    }
+    return &fixture;
+}
 
 } // namespace quill_bench
 

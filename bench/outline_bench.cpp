@@ -153,24 +153,9 @@ const char *build_fixture(Fixture &fx) {
     return nullptr;
 }
 
-Fixture &fixture() {
-    static Fixture instance;
-    static bool built = false;
-    if (!built) {
-        built = true;
-        instance.error = build_fixture(instance);
-    }
-    return instance;
-}
+Fixture &fixture() { return quill_bench::lazy_fixture<Fixture, build_fixture>(); }
 
-Fixture *ready(benchmark::State &state) {
-    Fixture &fx = fixture();
-    if (fx.error) {
-        state.SkipWithError(fx.error);
-        return nullptr;
-    }
-    return &fx;
-}
+Fixture *ready(benchmark::State &state) { return quill_bench::ready_or_skip(state, fixture()); }
 
 void set_rate(benchmark::State &state, const Fixture &fx) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(fx.framed.size()));

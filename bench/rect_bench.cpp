@@ -318,15 +318,7 @@ const char *build_fixture(Fixture &fx) {
     return nullptr;
 }
 
-Fixture &fixture() {
-    static Fixture instance;
-    static bool built = false;
-    if (!built) {
-        built = true;
-        instance.error = build_fixture(instance);
-    }
-    return instance;
-}
+Fixture &fixture() { return quill_bench::lazy_fixture<Fixture, build_fixture>(); }
 
 // Where the page is read to; value-initialised, so faulted in before timing.
 std::vector<uint8_t> &page_buffer() {
@@ -344,14 +336,7 @@ Raster &eighth_buffer() {
 }
 
 // The fixture, or null after SkipWithError.
-Fixture *ready(benchmark::State &state) {
-    Fixture &fx = fixture();
-    if (fx.error) {
-        state.SkipWithError(fx.error);
-        return nullptr;
-    }
-    return &fx;
-}
+Fixture *ready(benchmark::State &state) { return quill_bench::ready_or_skip(state, fixture()); }
 
 void set_page_rate(benchmark::State &state, const Fixture &fx) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(fx.page.bytes.size()));
