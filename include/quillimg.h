@@ -414,6 +414,87 @@ QI_API int QI_FrameChangeIntensity(int frame, const QI_Rect *rect, int16_t facto
  */
 QI_API int QI_FrameReplaceColors(int frame, const QI_Rect *rect, const int32_t *table, int32_t count);
 
+/* ---- Image files ------------------------------------------------------- */
+
+/*
+ * Image files are chosen by the extension of their name alone (compared
+ * without regard to case; the part after the last "." when no "/", "\\" or
+ * ":" follows it): "TIF" (load, save, get info), "PCX" (load, save, get
+ * info), "EPS" (its TIFF preview: load, get info), "_PA" (raw bilevel rows
+ * described by a companion ".bvl" header: load, get info) and "YX" (the
+ * library's own tile file: load, save, get info). Any other name fails.
+ *
+ * Image kinds of files: 1 bilevel, 2 grey, 3 palette (indices into at most
+ * 256 colours), 4 colour. A palette file whose colours are all grey loads as
+ * a grey frame; otherwise it loads as a colour frame that carries the
+ * palette, and such a frame saves as a palette file again.
+ *
+ * Files are hostile input: every reader checks each length, offset and count
+ * against the file's real size and its buffers, and fails cleanly.
+ * One load or save runs at a time; frames must not be used by other threads
+ * meanwhile.
+ */
+
+/*
+ * Loads the file into a new, unlocked frame kept in `storage` (as for
+ * QI_FrameCreate). Reports 0, the "FileLoad" message (or "YX load" for a
+ * tile file), percentages and 100; answering 0 to a percentage cancels the
+ * load of an image file. Returns the new handle, or -1 when the name, the
+ * file or memory fails, when the image is wider or taller than 65536, or
+ * on cancel (nothing is left behind).
+ */
+QI_API int QI_FrameFileLoad(const char *name, int storage);
+
+/*
+ * Saves the frame to the file, which is created or overwritten. A colour
+ * frame that carries a palette is saved as a palette image where the format
+ * has one. Reports 0, the "FileSave" (or "YX save") message, percentages and
+ * 100; a save is not cancelled. The frame keeps its lock state. Returns 1,
+ * or 0 on failure; a failed save deletes the file.
+ */
+QI_API int QI_FrameFileSave(int frame, const char *name);
+
+/*
+ * Reports the size and image kind of the file without loading it.
+ * width, height (out): written on success only.
+ * Returns the image kind (1 to 4; for a tile file its frame kind), or 0 when
+ * the name is not recognised or the file cannot be read.
+ */
+QI_API int QI_FrameFileGetInfo(const char *name, int *width, int *height);
+
+/* Kept for hosts that call it: does nothing and returns 0. */
+QI_API int QI_FrameFilePreview(void);
+
+/*
+ * Saves a raw raster (height lines of QI_GetLineBWi(kind, width) bytes,
+ * kind 1, 2 or 4) to the file named, through a temporary swap frame.
+ * Returns 1, or 0 on failure.
+ */
+QI_API int QI_DmriFileSave(const void *rows, int width, int height, int kind, const char *name);
+
+/*
+ * The line protocol between image-file readers and writers and the frame
+ * being loaded or saved; valid only while QI_FrameFileLoad or
+ * QI_FrameFileSave runs (from a format's code). Rows are lines of
+ * QI_GetLineBWi(kind, width) bytes (kind 3: QI_GetLineBWi(2, width));
+ * colour rows are (B, G, R) pixels, palette records (n - 1, then n entries
+ * B, G, R, 0) in the same order.
+ *
+ * QI_FrameFile_LoadLine: line -1 returns the line buffer; line -2 takes
+ * the palette record of `bytes` bytes placed there and creates the frame;
+ * line 0, 1, 2 ... (in order, each `bytes` long, placed at the address the
+ * previous call returned) hands over row `line`. Returns the address at
+ * which to place the next row, or 0 on failure or cancel. The address is
+ * pointer-sized.
+ *
+ * QI_FrameFile_SaveLine: line -2 copies the frame's palette record to `out`;
+ * line 0, 1, 2 ... (in order, each once) copies row `line` to `out`, for a
+ * bilevel frame with `runs` non-zero as a black-run list (16-bit pair count,
+ * then the pairs). Returns 1, or 0 on failure.
+ */
+QI_API intptr_t QI_FrameFile_LoadLine(int bytes, int line);
+QI_API int QI_FrameFile_SaveLine(void *out, int line, int runs);
+
 /* ---- Black runs -------------------------------------------------------- */
 
 /*

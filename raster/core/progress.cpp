@@ -35,6 +35,11 @@ bool progress_report(intptr_t value) {
     return false;
 }
 
+void progress_notify(intptr_t value) {
+    if (g_library.callback)
+        g_library.callback(value);
+}
+
 bool progress_begin(int slot) {
     return progress_report(0) && progress_report(progress_message(slot));
 }

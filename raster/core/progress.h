@@ -35,6 +35,9 @@ enum MessageSlot {
 
 // Sends one value; true to go on, false when the host asked to cancel.
 bool progress_report(intptr_t value);
+// Sends one value to an operation that cannot be cancelled: the answer is
+// ignored (no 101 follows a 0).
+void progress_notify(intptr_t value);
 // Sends 0 and then the message value of `slot`; false when cancelled.
 bool progress_begin(int slot);
 // Sends the percentage 1 + 98 * done / total (clamped to 1..99).
