@@ -94,7 +94,7 @@ void check_drawing(const std::vector<Row> &rows, uint32_t width) {
     for (const Row &row : rows) {
         quill::unpack_black_runs(bits.data(), width, row.data(), static_cast<uint32_t>(row.size() / 2));
         uint32_t n = quill::pack_black_runs(bits.data(), width, again.data(), quill::g_runTable);
-        check(n * 2 == row.size() && memcmp(again.data(), row.data(), row.size() * 2) == 0);
+        check(n * 2 == row.size() && (row.empty() || memcmp(again.data(), row.data(), row.size() * 2) == 0));
     }
 }
 
