@@ -26,7 +26,9 @@ uint32_t tile_bytes(int32_t kind) {
     return raster_line_bytes(kind, kTileSide) * kTileSide;
 }
 
-uint32_t largest_record(int32_t kind) { return tile_bytes(kind) + (kind == 4 ? 1 : 0); }
+// A plain grey or colour record is the packed tile and its flag byte; a
+// bilevel record is at most the raw tile.
+uint32_t largest_record(int32_t kind) { return tile_bytes(kind) + (kind == 1 ? 0 : 1); }
 
 uint32_t work_buffer_bytes(int32_t kind) {
     return kind == 1 ? kBilevelWorkBytes : 2 * tile_bytes(kind) + 1;

@@ -1,5 +1,90 @@
-// Placeholder: replaced by the EPS preview reader.
+/*
+ * eps_file.cpp - the TIFF preview of an encapsulated PostScript file with a
+ * binary header (C5 D0 D3 C6, then the offsets and lengths of its
+ * sections, little-endian).
+ *
+ * The preview is copied to "tiffile.tmp" in the library's swap directory
+ * and handed to the TIFF reader, for get-info or load; the copy is deleted
+ * whatever happens. The copy runs through a 64 KB buffer, so a preview of
+ * any length costs no more memory than that.
+ *
+ * Decisions:
+ *  - The preview's offset and length must lie inside the file (and the
+ *    offset be non-zero, the length at least 26 bytes, the smallest TIFF
+ *    with one entry): a header pointing elsewhere rejects the file rather
+ *    than copying a truncated preview.
+ *  - The temporary path is the swap directory joined with the platform's
+ *    separator.
+ */
 #include "file_formats.h"
+#include "file_io.h"
+
+#include "../../base/holder.h"
+#include "../core/library_state.h"
+#include "../core/platform_file.h"
+
 namespace quill {
-int eps_operation(const char *, int32_t, FileInfo &) { return 0; }
+
+namespace {
+
+constexpr uint32_t kMagic = 0xC6D3D0C5u;
+constexpr uint64_t kPreviewOffsetAt = 20;
+constexpr uint64_t kPreviewLengthAt = 24;
+constexpr uint32_t kSmallestPreview = 26;
+constexpr size_t kCopyBytes = 64 * 1024;
+constexpr size_t kPathBytes = kDirectoryBytes + 16;
+const char kTemporaryName[] = "tiffile.tmp";
+
+struct Preview {
+    uint64_t offset;
+    uint64_t length;
+};
+
+bool find_preview(InputFile &file, Preview &preview) {
+    uint8_t b[28];
+    if (!file.read(0, b, sizeof b) || get_u32le(b) != kMagic)
+        return false;
+    preview.offset = get_u32le(b + kPreviewOffsetAt);
+    preview.length = get_u32le(b + kPreviewLengthAt);
+    return preview.offset != 0 && preview.length >= kSmallestPreview && file.holds(preview.offset, preview.length);
+}
+
+// Copies the preview into a new file at `path`; nothing is left there when
+// the copy fails.
+bool copy_preview(InputFile &file, const Preview &preview, const char *path) {
+    HeapBlock<uint8_t> buffer(kCopyBytes);
+    OutputFile out;
+    if (!buffer || !out.create(path))
+        return false;
+    for (uint64_t done = 0; done < preview.length;) {
+        uint64_t left = preview.length - done;
+        size_t n = left < kCopyBytes ? static_cast<size_t>(left) : kCopyBytes;
+        if (!file.read(preview.offset + done, buffer.get(), n) || !out.write(buffer.get(), n))
+            return false;
+        done += n;
+    }
+    return out.commit();
+}
+
+} // namespace
+
+int eps_operation(const char *name, int32_t operation, FileInfo &info) {
+    if (operation != kOpGetInfo && operation != kOpLoad)
+        return 0;
+    char path[kPathBytes];
+    if (!pf_join_path(path, sizeof path, g_library.directory, kTemporaryName))
+        return 0;
+    bool copied;
+    {
+        InputFile file;
+        Preview preview{};
+        copied = file.open(name) && find_preview(file, preview) && copy_preview(file, preview, path);
+    }
+    if (!copied)
+        return 0;
+    int result = tiff_operation(path, operation, info);
+    pf_delete(path);
+    return result;
+}
+
 } // namespace quill
