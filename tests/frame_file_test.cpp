@@ -10,10 +10,13 @@
 #include "raster/files/file_io.h"
 #include "raster/files/line_transfer.h"
 
+#include "file_support.h"
 #include "raster_support.h"
 #include "test_support.h"
 
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -313,6 +316,112 @@ TEST_F(LineProtocolTest, AllocationFailuresLeaveNothing) {
         QI_FrameLibraryInfo(&count, nullptr);
         ASSERT_EQ(count, 0) << n;
     }
+}
+
+// ---- The public doors ---------------------------------------------------
+
+// A minimal little-endian TIFF directory: width, height, one strip offset.
+std::vector<uint8_t> tiny_tiff(uint32_t width, uint32_t height) {
+    std::vector<uint8_t> b = {'I', 'I', 42, 0, 8, 0, 0, 0, 3, 0};
+    auto entry = [&](uint16_t tag, uint16_t type, uint32_t value) {
+        const uint8_t e[12] = {static_cast<uint8_t>(tag), static_cast<uint8_t>(tag >> 8), static_cast<uint8_t>(type), 0,
+                               1, 0, 0, 0, static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                               static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+        b.insert(b.end(), e, e + 12);
+    };
+    entry(256, 4, width);
+    entry(257, 4, height);
+    entry(273, 4, 50);
+    b.insert(b.end(), {0, 0, 0, 0});
+    b.resize(50 + 16, 0xFF);
+    return b;
+}
+
+class FileDoorsTest : public LineProtocolTest {
+protected:
+    std::string path(const std::string &name) const { return swap_.path() + "/" + name; }
+};
+
+TEST_F(FileDoorsTest, TheExtensionAloneChoosesTheFormat) {
+    Raster r = random_raster(40, 30, 2, 9);
+    int frame = frame_from(r);
+    ASSERT_GE(frame, 0);
+    for (const char *name : {"a.tif", "b.TIF", "c.Pcx", "d.yx"}) {
+        ASSERT_EQ(QI_FrameFileSave(frame, path(name).c_str()), 1) << name;
+        int w = 0, h = 0;
+        EXPECT_GT(QI_FrameFileGetInfo(path(name).c_str(), &w, &h), 0) << name;
+        EXPECT_EQ(w, 40);
+        EXPECT_EQ(h, 30);
+        int loaded = QI_FrameFileLoad(path(name).c_str(), QI_STORAGE_MEMORY);
+        ASSERT_GE(loaded, 0) << name;
+        EXPECT_TRUE(same_pixels(frame_pixels(loaded), r)) << name;
+        QI_FrameDelete(loaded);
+        unlink(path(name).c_str());
+    }
+    // The same TIFF bytes under names that are not "TIF" are not read.
+    ASSERT_EQ(QI_FrameFileSave(frame, path("page.tif").c_str()), 1);
+    std::vector<uint8_t> bytes = read_file(path("page.tif"));
+    mkdir(path("dir.tif").c_str(), 0700);
+    for (const char *name : {"page.tiff", "page", "dir.tif/page", "page.eps"}) {
+        ASSERT_TRUE(write_file(path(name), bytes));
+        int w = -1, h = -1;
+        EXPECT_EQ(QI_FrameFileGetInfo(path(name).c_str(), &w, &h), 0) << name;
+        EXPECT_EQ(w, -1) << "written on failure";
+        EXPECT_EQ(QI_FrameFileLoad(path(name).c_str(), QI_STORAGE_MEMORY), -1) << name;
+        unlink(path(name).c_str());
+    }
+    rmdir(path("dir.tif").c_str());
+    for (const char *name : {"out.tiff", "out", "out.eps", "out._pa"}) {
+        EXPECT_EQ(QI_FrameFileSave(frame, path(name).c_str()), 0) << name;
+        EXPECT_NE(access(path(name).c_str(), F_OK), 0) << name << " was written";
+    }
+    unlink(path("page.tif").c_str());
+    QI_FrameDelete(frame);
+}
+
+TEST_F(FileDoorsTest, ImagesAbove65536AreRefusedBeforeAnyFrameIsMade) {
+    restart_with_reports();
+    for (uint32_t width : {65536u, 65537u}) {
+        ASSERT_TRUE(write_file(path("wide.tif"), tiny_tiff(width, 3)));
+        int w = 0, h = 0;
+        ASSERT_EQ(QI_FrameFileGetInfo(path("wide.tif").c_str(), &w, &h), 1);
+        EXPECT_EQ(static_cast<uint32_t>(w), width);
+        g_reports.reset();
+        int frame = QI_FrameFileLoad(path("wide.tif").c_str(), QI_STORAGE_SWAP);
+        if (width == 65536u) {
+            // The strip is too short for three rows: the load starts and fails.
+            EXPECT_EQ(frame, -1);
+            EXPECT_FALSE(g_reports.values.empty());
+        } else {
+            EXPECT_EQ(frame, -1);
+            EXPECT_TRUE(g_reports.values.empty()) << "the load began";
+        }
+        int count = -1;
+        QI_FrameLibraryInfo(&count, nullptr);
+        EXPECT_EQ(count, 0);
+    }
+    unlink(path("wide.tif").c_str());
+}
+
+TEST_F(FileDoorsTest, RawRastersSaveThroughATemporaryFrame) {
+    for (int32_t kind : {1, 2, 4}) {
+        Raster r = random_raster(131, 70, kind, 10 + kind);
+        std::string name = path("raw.yx");
+        ASSERT_EQ(QI_DmriFileSave(r.data(), r.width, r.height, kind, name.c_str()), 1) << kind;
+        int frame = QI_FrameFileLoad(name.c_str(), QI_STORAGE_MEMORY);
+        ASSERT_GE(frame, 0);
+        EXPECT_TRUE(same_pixels(frame_pixels(frame), r)) << kind;
+        QI_FrameDelete(frame);
+        unlink(name.c_str());
+    }
+    Raster r = random_raster(8, 8, 2, 20);
+    EXPECT_EQ(QI_DmriFileSave(r.data(), 8, 8, 3, path("raw.tif").c_str()), 0);
+    EXPECT_EQ(QI_DmriFileSave(nullptr, 8, 8, 2, path("raw.tif").c_str()), 0);
+    EXPECT_EQ(QI_DmriFileSave(r.data(), 8, 8, 2, path("raw.tiff").c_str()), 0);
+    int count = -1;
+    QI_FrameLibraryInfo(&count, nullptr);
+    EXPECT_EQ(count, 0) << "the temporary frame stayed";
+    EXPECT_EQ(QI_FrameFilePreview(), 0);
 }
 
 } // namespace

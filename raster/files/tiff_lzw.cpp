@@ -1,12 +1,13 @@
 /*
  * tiff_lzw.cpp - LZW decoding of TIFF strips (tiff_lzw.h).
  *
- * Strings are kept as (prefix code, last byte) chains with their length and
- * first byte, so a code's string is written backwards from its end in one
- * pass and the first byte needed for a new entry is known without walking.
- * A string that does not fit in what is left of the caller's request goes
- * to the carry-over buffer (a string is at most 4095 bytes long) and is
- * handed out at the start of the next request.
+ * Decoded bytes go to a history that restarts at each clear code; a table
+ * entry is the place in that history where its string was decoded. When
+ * code c follows code p, the new entry is p's string plus the first byte
+ * of c's string: exactly the bytes from where p's string was decoded, one
+ * longer, since c's string follows it there. Handing a string out is then
+ * a copy, and the bytes a request cannot take stay pending in the history
+ * for the next request.
  *
  * Hostile strips: a code above the next free entry, a code of 4095, or a
  * new entry in a table of 4095 fail; so does running out of bits. Every
@@ -26,7 +27,7 @@ constexpr uint32_t kFirstEntry = 258;
 // Codes are at most 12 bits; 4095 is kept out as TIFF writers never use it.
 constexpr uint32_t kTableEntries = 4095;
 constexpr uint32_t kNone = 0xFFFFFFFF;
-constexpr size_t kLongestString = kTableEntries;
+constexpr size_t kFirstHistory = 64 * 1024;
 
 uint32_t code_width(uint32_t next) {
     if (next >= 2047)
@@ -37,19 +38,32 @@ uint32_t code_width(uint32_t next) {
         return 10;
     return 9;
 }
+
+// Copies a short string byte by byte (most are a few bytes long; a call to
+// memcpy costs more), a long one with memcpy. The ranges never overlap.
+inline void copy_string(uint8_t *to, const uint8_t *from, size_t n) {
+    if (n <= 16) {
+        for (size_t i = 0; i < n; ++i)
+            to[i] = from[i];
+    } else {
+        memcpy(to, from, n);
+    }
+}
 } // namespace
 
 bool LzwDecoder::init() {
-    if (!table_.allocate(kTableEntries) || !carry_.allocate(kLongestString))
-        return false;
-    for (uint32_t i = 0; i < 256; ++i)
-        table_[i] = Entry{0, 1, static_cast<uint8_t>(i), static_cast<uint8_t>(i)};
-    return true;
+    historyCapacity_ = kFirstHistory;
+    return table_.allocate(kTableEntries) && history_.allocate(historyCapacity_);
 }
 
 void LzwDecoder::clear_table() {
     next_ = kFirstEntry;
     previous_ = kNone;
+    // Bytes still pending move to the front; the new generation follows.
+    if (pending_ > 0 && pendingStart_ > 0)
+        memmove(history_.get(), history_.get() + pendingStart_, pending_);
+    pendingStart_ = 0;
+    historyEnd_ = pending_;
 }
 
 void LzwDecoder::start(const uint8_t *data, size_t size) {
@@ -58,7 +72,7 @@ void LzwDecoder::start(const uint8_t *data, size_t size) {
     position_ = 0;
     bits_ = 0;
     bitCount_ = 0;
-    carryStart_ = carryEnd_ = 0;
+    pending_ = pendingStart_ = 0;
     failed_ = false;
     clear_table();
 }
@@ -76,44 +90,68 @@ bool LzwDecoder::next_code(uint32_t &code) {
     return true;
 }
 
-// Adds the previous string plus the first byte of `code`'s string; when
-// `code` is the entry being made (the KwKwK case) that byte is the previous
-// string's first.
-bool LzwDecoder::add_entry(uint32_t code) {
-    if (next_ >= kTableEntries)
+bool LzwDecoder::grow_history(size_t more) {
+    if (historyEnd_ + more <= historyCapacity_)
+        return true;
+    size_t capacity = historyCapacity_;
+    while (capacity < historyEnd_ + more)
+        capacity *= 2;
+    if (!history_.resize(capacity))
         return false;
-    const Entry &previous = table_[previous_];
-    uint8_t first = code < next_ ? table_[code].first : previous.first;
-    table_[next_] = Entry{static_cast<uint16_t>(previous_), static_cast<uint16_t>(previous.length + 1), first,
-                          previous.first};
-    ++next_;
+    historyCapacity_ = capacity;
     return true;
 }
 
-void LzwDecoder::write_string(uint32_t code, uint8_t *out) const {
-    const Entry *table = table_.get();
-    uint8_t *p = out + table[code].length - 1;
-    for (;;) {
-        const Entry &entry = table[code];
-        *p = entry.last;
-        if (entry.length == 1)
-            break;
-        code = entry.prefix;
-        --p;
+bool LzwDecoder::take_code(uint32_t code) {
+    if (previous_ == kNone) {
+        if (code >= 256 || !grow_history(1))
+            return false;
+        history_[historyEnd_++] = static_cast<uint8_t>(code);
+        previous_ = code;
+        return true;
     }
+    if (code > next_ || next_ >= kTableEntries)
+        return false;
+    // Where the previous string was decoded: the new entry starts there.
+    const uint32_t previousLength = previous_ < 256 ? 1 : table_[previous_].length;
+    const size_t previousOffset = historyEnd_ - previousLength;
+    uint32_t length;
+    if (code < 256) {
+        length = 1;
+        if (!grow_history(1))
+            return false;
+        history_[historyEnd_] = static_cast<uint8_t>(code);
+    } else {
+        length = code < next_ ? table_[code].length : previousLength + 1;
+        if (!grow_history(length))
+            return false;
+        uint8_t *end = history_.get() + historyEnd_;
+        if (code < next_) {
+            copy_string(end, history_.get() + table_[code].offset, length);
+        } else {
+            // The entry being made: the previous string and its first byte.
+            copy_string(end, history_.get() + previousOffset, previousLength);
+            end[previousLength] = history_[previousOffset];
+        }
+    }
+    table_[next_++] = Entry{static_cast<uint32_t>(previousOffset), previousLength + 1};
+    historyEnd_ += length;
+    previous_ = code;
+    return true;
 }
 
 bool LzwDecoder::read(uint8_t *out, size_t n) {
     if (failed_)
         return false;
     size_t done = 0;
-    if (carryEnd_ > carryStart_) {
-        size_t take = carryEnd_ - carryStart_ < n ? carryEnd_ - carryStart_ : n;
-        memcpy(out, carry_.get() + carryStart_, take);
-        carryStart_ += take;
-        done = take;
-    }
-    while (done < n) {
+    for (;;) {
+        size_t take = pending_ < n - done ? pending_ : n - done;
+        copy_string(out + done, history_.get() + pendingStart_, take);
+        done += take;
+        pending_ -= take;
+        pendingStart_ += take;
+        if (done == n)
+            return true;
         uint32_t code;
         if (!next_code(code) || code == kEndCode) {
             failed_ = true;
@@ -123,26 +161,14 @@ bool LzwDecoder::read(uint8_t *out, size_t n) {
             clear_table();
             continue;
         }
-        bool valid = previous_ == kNone ? code < 256 : code <= next_ && code < kTableEntries;
-        if (!valid || (previous_ != kNone && !add_entry(code))) {
+        size_t before = historyEnd_;
+        if (!take_code(code)) {
             failed_ = true;
             return false;
         }
-        previous_ = code;
-        size_t length = table_[code].length;
-        if (length <= n - done) {
-            write_string(code, out + done);
-            done += length;
-        } else {
-            write_string(code, carry_.get());
-            size_t take = n - done;
-            memcpy(out + done, carry_.get(), take);
-            carryStart_ = take;
-            carryEnd_ = length;
-            done = n;
-        }
+        pendingStart_ = before - pending_;
+        pending_ += historyEnd_ - before;
     }
-    return true;
 }
 
 } // namespace quill

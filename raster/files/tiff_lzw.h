@@ -9,8 +9,8 @@
  *
  * The decoder stops as soon as it has produced the bytes asked for: a strip
  * is decoded row by row into the caller's row, never as a whole, so a
- * header that claims a strip of 2^32 - 1 rows costs nothing but the 4096
- * table entries and one string of carry-over. What follows the last row
+ * header that claims a strip of 2^32 - 1 rows costs nothing but the table
+ * and the history of one table generation (see below). What follows the last row
  * asked for (normally the end code) is not read, as libtiff does not read it.
  */
 #ifndef QUILL_RASTER_FILES_TIFF_LZW_H
@@ -25,7 +25,7 @@ namespace quill {
 
 class LzwDecoder {
 public:
-    // Takes the table and carry-over memory; false when memory runs out.
+    // Takes the table and history memory; false when memory runs out.
     bool init();
     // Starts decoding the strip (data, size) with a clear table; the data
     // must stay alive.
@@ -37,21 +37,30 @@ public:
     bool read(uint8_t *out, size_t n);
 
 private:
+    // A string of the table: `length` bytes of the history at `offset`.
     struct Entry {
-        uint16_t prefix; // code of the string without its last byte
-        uint16_t length; // bytes in the string
-        uint8_t last;    // its last byte
-        uint8_t first;   // its first byte
+        uint32_t offset;
+        uint32_t length;
     };
     bool next_code(uint32_t &code);
-    bool add_entry(uint32_t code);
-    // Writes the string of `code` (length bytes) ending at out + length - 1.
-    void write_string(uint32_t code, uint8_t *out) const;
+    // Appends the string of `code` to the history (and adds the table entry
+    // it implies); false on a malformed code or a full table.
+    bool take_code(uint32_t code);
+    bool grow_history(size_t more);
     void clear_table();
 
     HeapBlock<Entry> table_;
-    HeapBlock<uint8_t> carry_; // the part of a string that did not fit
-    size_t carryStart_ = 0, carryEnd_ = 0;
+    // Every byte decoded since the last clear code. Each table string is a
+    // previous string plus the byte that followed it, so it already lies in
+    // the history, and a code's string is one copy instead of a walk along
+    // a chain of prefixes (a dependent load per byte). A table generation
+    // decodes to at most about 7.4 MB (3837 codes of growing length), which
+    // bounds the history whatever the strip claims.
+    HeapBlock<uint8_t> history_;
+    size_t historyCapacity_ = 0;
+    size_t historyEnd_ = 0;
+    size_t pending_ = 0; // history bytes not yet handed out (from pendingStart_)
+    size_t pendingStart_ = 0;
     const uint8_t *data_ = nullptr;
     size_t size_ = 0;
     size_t position_ = 0;
