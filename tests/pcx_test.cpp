@@ -140,11 +140,7 @@ TEST_F(Pcx, SavedFilesReadByPcxtoppmAndLoadBackUnchanged) {
             ASSERT_EQ(QI_FrameFileSave(s.frame, file.c_str()), 1);
             ASSERT_EQ(run_command("pcxtoppm " + file + " > " + ppm + " 2>/dev/null"), 0);
             EXPECT_TRUE(same_rgb(rgb_of(read_pnm(ppm)), rgb_of(s.pixels), size.width));
-            int loaded = QI_FrameFileLoad(file.c_str(), QI_STORAGE_MEMORY);
-            ASSERT_GE(loaded, 0);
-            EXPECT_TRUE(same_raster(frame_pixels(loaded), settled(s.pixels)));
-            EXPECT_EQ(QI_FrameGetData(loaded)->palette != 0, kind == 3);
-            QI_FrameDelete(loaded);
+            EXPECT_TRUE(loads_back_as_saved(file, s, kind));
             QI_FrameDelete(s.frame);
         }
 }

@@ -252,6 +252,23 @@ inline ::testing::AssertionResult frame_equals_peer(int frame, const PnmImage &p
     return same_raster(actual, expected);
 }
 
+// Loads the file a SavedFrame was saved to and compares it with what the
+// save must give back: the pixels as settled, and the palette carried again
+// by a palette frame (kind 3).
+inline ::testing::AssertionResult loads_back_as_saved(const std::string &file, const SavedFrame &s, int32_t kind) {
+    int loaded = QI_FrameFileLoad(file.c_str(), QI_STORAGE_MEMORY);
+    if (loaded < 0)
+        return ::testing::AssertionFailure() << "the saved file does not load";
+    bool hasPalette = QI_FrameGetData(loaded)->palette != 0;
+    ::testing::AssertionResult same = same_raster(frame_pixels(loaded), settled(s.pixels));
+    QI_FrameDelete(loaded);
+    if (!same)
+        return same;
+    if (hasPalette != (kind == 3))
+        return ::testing::AssertionFailure() << (hasPalette ? "a palette appeared" : "the palette was lost");
+    return ::testing::AssertionSuccess();
+}
+
 // A file's bytes, and little-endian fields in them.
 inline uint32_t u16_at(const std::vector<uint8_t> &b, size_t at) { return b[at] | b[at + 1] << 8; }
 inline uint32_t u32_at(const std::vector<uint8_t> &b, size_t at) {
