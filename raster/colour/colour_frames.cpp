@@ -7,19 +7,18 @@
  * (a colour whose first byte is 128 or more is white, below is black), grey
  * pixels by the low byte of a colour, colour pixels by all three bytes.
  *
- * The frame edits walk the rect one tile at a time, tile rows top to
- * bottom and tiles left to right: the part of each tile inside the rect is
- * read (frame_get_rect) into one tile-sized buffer, changed there by a
- * kernel that sees only (data, stride, width, height), and written back
- * plain (frame_set_rect). Working memory is one tile whatever the frame's
- * size, and each tile is decoded and coded once.
+ * The frame edits go through the tile walk: the part of each tile inside
+ * the rect is changed in the decoded tile by a kernel that sees only
+ * (data, stride, width, height), and the tile is coded back. No working
+ * memory beyond the frame's own work buffer, whatever the frame's size, and
+ * each tile is decoded and coded once.
  *
  * Decisions:
  *  - Both frame edits keep the frame's lock state as they found it: a
  *    frame the caller had locked stays locked, one it had not is unlocked
  *    again. Unlocking a caller's lock would leave it unable to read the
  *    pixels it was about to look at.
- *  - Tile-sized pieces, not one raster of the whole rect: a page of
+ *  - Tile by tile, not one raster of the whole rect: a page of
  *    13244 x 9356 colour pixels would need 372 MB at once and its size
  *    does not fit every 32-bit count on the way.
  *  - Intensity scaling scales every byte of the pixels, the chrominance
@@ -43,6 +42,7 @@
 #include "../../base/holder.h"
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
+#include "../core/tile_walk.h"
 #include "../core/tiles.h"
 
 #include <limits.h>
@@ -195,28 +195,16 @@ void replace_colour(uint8_t *data, uint32_t stride, int32_t width, int32_t heigh
 
 // ---- The tile walk ----------------------------------------------------------
 
-// Reads each tile's part of `rect` (inside the locked frame), hands it to
-// edit(data, stride, width, height) and writes it back; false at the first
-// read or write that fails, or when the buffer cannot be had.
+// Hands each tile's part of `rect` (inside the locked frame) to
+// edit(data, stride, width, height) in place and codes the tile back; false
+// at the first decode or code that fails.
 template <typename Edit>
 bool edit_by_tiles(int32_t frame, const QI_Rect &rect, int32_t kind, Edit edit) {
-    HeapBlock<uint8_t> tile(tile_bytes(kind));
-    if (!tile)
-        return false;
-    for (int32_t top = rect.top; top <= rect.bottom; top = (top / kTileSide + 1) * kTileSide) {
-        int32_t bottom = min32(rect.bottom, (top / kTileSide + 1) * kTileSide - 1);
-        for (int32_t left = rect.left; left <= rect.right; left = (left / kTileSide + 1) * kTileSide) {
-            int32_t right = min32(rect.right, (left / kTileSide + 1) * kTileSide - 1);
-            QI_Rect piece{left, top, right, bottom};
-            int32_t width = right - left + 1;
-            if (!frame_get_rect(frame, piece, tile.get()))
-                return false;
-            edit(tile.get(), QI_GetLineBWi(kind, width), width, bottom - top + 1);
-            if (!frame_set_rect(frame, piece, tile.get(), kind, -1, -1))
-                return false;
-        }
-    }
-    return true;
+    int32_t pixelBytes = kind == 4 ? 3 : 1;
+    return walk_tiles(frame, rect, TileAccess::Modify, [&](const TilePart &part) {
+        edit(part.row + static_cast<size_t>(part.x) * pixelBytes, part.stride, part.width, part.height);
+        return true;
+    });
 }
 
 int change_intensity(int32_t frame, const QI_Rect *rect, int32_t factor) {

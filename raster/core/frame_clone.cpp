@@ -7,7 +7,8 @@
  *    without decoding, in batches through a 1 MB buffer (at most 512 records
  *    or until it holds 983041 bytes), the palette record with them;
  *  - a part at the same kind: a one-to-one stretch;
- *  - another kind: block by block of 128 x 128, read, converted, written.
+ *  - another kind: tile by tile of the clone, the source block under it
+ *    read and converted straight into the decoded tile.
  * A bilevel frame cloned to grey or colour is created with plain coding (the
  * YX state is 1 for the length of the call). On failure the new frame is
  * deleted; the source keeps its lock state.
@@ -16,8 +17,10 @@
 #include "frame_lock.h"
 #include "frame_rect.h"
 #include "library_state.h"
+#include "new_frame.h"
 #include "progress.h"
 #include "tile_store.h"
+#include "tile_walk.h"
 #include "tiles.h"
 
 namespace quill {
@@ -61,29 +64,25 @@ bool copy_records(int32_t fromStore, int32_t toStore) {
     return true;
 }
 
-// Reads each 128 x 128 block of the new frame from the source, converts it
-// and writes it.
+// Fills every tile of the clone with the source pixels under it, read and
+// converted to the clone's kind.
 bool convert_blocks(int32_t source, const QI_Rect &rect, int32_t clone) {
     const QI_FrameRecord *from = frame_lookup(source), *to = frame_lookup(clone);
     int32_t fromKind = from->kind, toKind = to->kind;
-    HeapBlock<uint8_t> read(tile_bytes(fromKind)), converted(tile_bytes(toKind));
-    if (!read || !converted)
+    HeapBlock<uint8_t> read(tile_bytes(fromKind));
+    if (!read)
         return false;
-    int32_t width = rect.right - rect.left + 1, height = rect.bottom - rect.top + 1;
-    for (int32_t y = 0; y < height; y += kTileSide) {
-        for (int32_t x = 0; x < width; x += kTileSide) {
-            int32_t w = width - x < kTileSide ? width - x : kTileSide;
-            int32_t h = height - y < kTileSide ? height - y : kTileSide;
-            QI_Rect block{rect.left + x, rect.top + y, rect.left + x + w - 1, rect.top + y + h - 1};
-            QI_Rect cell{x, y, x + w - 1, y + h - 1};
-            if (!frame_get_rect(source, block, read.get()))
-                return false;
-            QI_DmriConvert(read.get(), w, h, fromKind, converted.get(), toKind);
-            if (!frame_set_rect(clone, cell, converted.get(), toKind, -1, -1))
-                return false;
-        }
-    }
-    return true;
+    QI_Rect whole{0, 0, to->width - 1, to->height - 1};
+    // The clone's rect starts at (0, 0), so every part is a whole tile and
+    // its rows are exactly the converted block's rows.
+    return walk_tiles(clone, whole, TileAccess::Overwrite, [&](const TilePart &part) {
+        QI_Rect block{rect.left + part.rect.left, rect.top + part.rect.top, rect.left + part.rect.right,
+                      rect.top + part.rect.bottom};
+        if (part.x != 0 || !frame_get_rect(source, block, read.get()))
+            return false;
+        QI_DmriConvert(read.get(), part.width, part.height, fromKind, part.row, toKind);
+        return true;
+    });
 }
 
 // Creates the clone's frame: the rect's size, the kind and storage asked
@@ -119,29 +118,24 @@ extern "C" QI_API int QI_FrameClone(int frame, const QI_Rect *rect, int32_t kind
     ScopedFrameLock sourceLock(frame);
     if (!sourceLock.ok())
         return -1;
-    int32_t clone = create_clone(frame, part, newKind, newStorage);
-    if (clone < 0)
+    NewFrame clone(create_clone(frame, part, newKind, newStorage));
+    if (clone.handle() < 0)
         return -1;
     f = frame_lookup(frame);
+    const QI_FrameRecord *c = frame_lookup(clone.handle());
     bool sameKind = newKind == f->kind;
     bool wholeFrame = part.left == 0 && part.top == 0 && part.right == whole.right && part.bottom == whole.bottom;
-    bool ok = QI_FrameLock(clone) == 1;
-    bool sameCoding = frame_lookup(clone)->mode == f->mode &&
-                      tile_store_lookup(frame_lookup(clone)->tileStore)->recordCount ==
-                          tile_store_lookup(f->tileStore)->recordCount;
+    bool sameCoding = c->mode == f->mode &&
+                      tile_store_lookup(c->tileStore)->recordCount == tile_store_lookup(f->tileStore)->recordCount;
+    bool ok = clone.ok();
     if (ok && sameKind && wholeFrame && sameCoding)
-        ok = copy_records(f->tileStore, frame_lookup(clone)->tileStore);
+        ok = copy_records(f->tileStore, c->tileStore);
     else if (ok && sameKind)
-        ok = QI_FrameStretchBlt(clone, 0, 0, part.right - part.left + 1, part.bottom - part.top + 1, frame,
+        ok = QI_FrameStretchBlt(clone.handle(), 0, 0, part.right - part.left + 1, part.bottom - part.top + 1, frame,
                                 part.left, part.top, part.right - part.left + 1, part.bottom - part.top + 1, -1,
                                 -1) == 1;
     else if (ok)
-        ok = convert_blocks(frame, part, clone);
-    QI_FrameUnlock(clone);
+        ok = convert_blocks(frame, part, clone.handle());
     progress_report(100);
-    if (!ok) {
-        QI_FrameDelete(clone);
-        return -1;
-    }
-    return clone;
+    return ok ? clone.release() : -1;
 }

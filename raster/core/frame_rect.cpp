@@ -1,8 +1,7 @@
 /*
  * frame_rect.cpp - rectangles in and out of locked frames.
  *
- * Both directions walk the tiles that the rectangle touches, tile rows from
- * the top and tiles from the left, and copy each tile's share row by row
+ * Both directions go through the tile walk and copy each tile's share
  * through the pixel-copy engine. A tile that the rectangle covers wholly is
  * not decoded before it is overwritten, unless the copy keeps some
  * destination pixels (colour keys). A failure stops the walk; the tiles
@@ -11,6 +10,7 @@
 #include "../../base/holder.h"
 #include "frame_rect.h"
 #include "pixel_copy.h"
+#include "tile_walk.h"
 #include "tiles.h"
 
 #include <string.h>
@@ -30,74 +30,40 @@ bool frame_whole_rect(const QI_FrameRecord &f, const QI_Rect *rect, QI_Rect &out
 }
 
 namespace {
-// The tile under (tx, ty) as a rect, and its index.
-QI_Rect tile_rect(const QI_FrameRecord &f, int32_t tx, int32_t ty) {
-    int32_t left = tx * kTileSide, top = ty * kTileSide;
-    int32_t right = left + kTileSide - 1 < f.width - 1 ? left + kTileSide - 1 : f.width - 1;
-    int32_t bottom = top + kTileSide - 1 < f.height - 1 ? top + kTileSide - 1 : f.height - 1;
-    return QI_Rect{left, top, right, bottom};
-}
-
-bool rects_equal(const QI_Rect &a, const QI_Rect &b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
-// Copies the share `part` of a rect between a tile and a raster. When
-// `intoTile` the raster is the source, else the destination.
-void copy_share(const PixelCopier &copier, const QI_FrameRecord &f, const QI_Rect &tile, const QI_Rect &part,
-                const QI_Rect &rect, uint8_t *raster, uint32_t rasterLine, bool intoTile) {
-    uint32_t tileLine = QI_GetLineBWi(f.kind, tile.right - tile.left + 1);
-    uint8_t *tileRow = f.workBuffer + static_cast<size_t>(part.top - tile.top) * tileLine;
-    uint8_t *rasterRow = raster + static_cast<size_t>(part.top - rect.top) * rasterLine;
-    int32_t count = part.right - part.left + 1, rows = part.bottom - part.top + 1;
+// Copies between a tile's part and the rect's raster; `intoTile` when the
+// raster is the source.
+void copy_share(const PixelCopier &copier, const TilePart &part, const QI_Rect &rect, uint8_t *raster,
+                uint32_t rasterLine, bool intoTile) {
+    uint8_t *rasterRow = raster + static_cast<size_t>(part.rect.top - rect.top) * rasterLine;
+    int32_t rasterX = part.rect.left - rect.left;
     if (intoTile)
-        copier.block(rasterRow, rasterLine, part.left - rect.left, tileRow, tileLine, part.left - tile.left, count,
-                     rows);
+        copier.block(rasterRow, rasterLine, rasterX, part.row, part.stride, part.x, part.width, part.height);
     else
-        copier.block(tileRow, tileLine, part.left - tile.left, rasterRow, rasterLine, part.left - rect.left, count,
-                     rows);
+        copier.block(part.row, part.stride, part.x, rasterRow, rasterLine, rasterX, part.width, part.height);
 }
-
-int32_t tile_index(const QI_FrameRecord &f, int32_t tx, int32_t ty) { return ty * tile_columns(f) + tx; }
 } // namespace
 
 bool frame_get_rect(int32_t frame, const QI_Rect &rect, uint8_t *raster) {
-    QI_FrameRecord *f = frame_lookup(frame);
+    const QI_FrameRecord *f = frame_lookup(frame);
     PixelCopier copier(f->kind, f->kind, -1, -1);
     uint32_t line = QI_GetLineBWi(f->kind, rect.right - rect.left + 1);
-    for (int32_t ty = rect.top / kTileSide; ty <= rect.bottom / kTileSide; ++ty) {
-        for (int32_t tx = rect.left / kTileSide; tx <= rect.right / kTileSide; ++tx) {
-            if (!get_tile(frame, tile_index(*f, tx, ty)))
-                return false;
-            f = frame_lookup(frame);
-            QI_Rect tile = tile_rect(*f, tx, ty), part;
-            QI_IntersectRects(&tile, &rect, &part);
-            copy_share(copier, *f, tile, part, rect, raster, line, false);
-        }
-    }
-    return true;
+    return walk_tiles(frame, rect, TileAccess::Read, [&](const TilePart &part) {
+        copy_share(copier, part, rect, raster, line, false);
+        return true;
+    });
 }
 
 bool frame_set_rect(int32_t frame, const QI_Rect &rect, const uint8_t *raster, int32_t kind, int32_t colourA,
                     int32_t colourB) {
-    QI_FrameRecord *f = frame_lookup(frame);
+    const QI_FrameRecord *f = frame_lookup(frame);
     PixelCopier copier(kind, f->kind, colourA, colourB);
-    bool keeps = QI_IsTranspOperation(kind, colourA, colourB) != 0;
+    // A keyed copy leaves some pixels of the part as they were.
+    TileAccess access = QI_IsTranspOperation(kind, colourA, colourB) ? TileAccess::Modify : TileAccess::Overwrite;
     uint32_t line = QI_GetLineBWi(kind, rect.right - rect.left + 1);
-    for (int32_t ty = rect.top / kTileSide; ty <= rect.bottom / kTileSide; ++ty) {
-        for (int32_t tx = rect.left / kTileSide; tx <= rect.right / kTileSide; ++tx) {
-            int32_t index = tile_index(*f, tx, ty);
-            QI_Rect tile = tile_rect(*f, tx, ty), part;
-            QI_IntersectRects(&tile, &rect, &part);
-            if ((keeps || !rects_equal(tile, part)) && !get_tile(frame, index))
-                return false;
-            f = frame_lookup(frame);
-            copy_share(copier, *f, tile, part, rect, const_cast<uint8_t *>(raster), line, true);
-            if (!put_tile(frame, index))
-                return false;
-        }
-    }
-    return true;
+    return walk_tiles(frame, rect, access, [&](const TilePart &part) {
+        copy_share(copier, part, rect, const_cast<uint8_t *>(raster), line, true);
+        return true;
+    });
 }
 
 } // namespace quill

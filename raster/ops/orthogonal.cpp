@@ -78,7 +78,7 @@
 #include "../core/frame_rect.h"
 #include "../core/progress.h"
 #include "../core/tiles.h"
-#include "new_frame.h"
+#include "../core/new_frame.h"
 
 #include <string.h>
 

@@ -33,6 +33,7 @@
 #include "../core/library_state.h"
 #include "../core/pixel_copy.h"
 #include "../core/progress.h"
+#include "../core/tile_walk.h"
 #include "../core/tiles.h"
 
 #include <math.h>
@@ -179,27 +180,13 @@ bool read_one_to_one(const ScaledRead &r, int32_t frame, double x0, double y0, d
         return true;
     PixelCopier copier(f->kind, r.kind, r.colourA, r.colourB);
     uint32_t bufferLine = QI_GetLineBWi(r.kind, r.width);
-    int32_t columns = tile_columns(*f);
-    for (int32_t ty = region.top / kTileSide; ty <= region.bottom / kTileSide; ++ty) {
-        for (int32_t tx = region.left / kTileSide; tx <= region.right / kTileSide; ++tx) {
-            int32_t index = ty * columns + tx;
-            if (skipBlank && tile_is_blank(frame, index))
-                continue;
-            if (!get_tile(frame, index))
-                return false;
-            f = frame_lookup(frame);
-            int32_t tileWidth, tileHeight;
-            tile_extent(*f, index, tileWidth, tileHeight);
-            QI_Rect tile{tx * kTileSide, ty * kTileSide, tx * kTileSide + tileWidth - 1, ty * kTileSide + tileHeight - 1};
-            QI_Rect part;
-            QI_IntersectRects(&tile, &region, &part);
-            uint32_t tileLine = QI_GetLineBWi(f->kind, tileWidth);
-            copier.block(f->workBuffer + static_cast<size_t>(part.top - tile.top) * tileLine, tileLine,
-                         part.left - tile.left, r.buffer + static_cast<size_t>(part.top - originY) * bufferLine,
-                         bufferLine, part.left - originX, part.right - part.left + 1, part.bottom - part.top + 1);
-        }
-    }
-    return true;
+    TileAccess access = skipBlank ? TileAccess::ReadCoded : TileAccess::Read;
+    return walk_tiles(frame, region, access, [&](const TilePart &part) {
+        copier.block(part.row, part.stride, part.x,
+                     r.buffer + static_cast<size_t>(part.rect.top - originY) * bufferLine, bufferLine,
+                     part.rect.left - originX, part.width, part.height);
+        return true;
+    });
 }
 
 // Nearest-neighbour read through per-axis maps.

@@ -6,8 +6,8 @@
  * frame in a NewFrame every early return does that, unlocking it first (a
  * locked frame cannot be deleted).
  */
-#ifndef QUILL_RASTER_OPS_NEW_FRAME_H
-#define QUILL_RASTER_OPS_NEW_FRAME_H
+#ifndef QUILL_RASTER_CORE_NEW_FRAME_H
+#define QUILL_RASTER_CORE_NEW_FRAME_H
 
 #include "quillimg.h"
 
