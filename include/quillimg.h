@@ -70,6 +70,12 @@ typedef struct QI_Rect {
     int32_t bottom;
 } QI_Rect;
 
+/* A pixel position. */
+typedef struct QI_Point {
+    int32_t x;
+    int32_t y;
+} QI_Point;
+
 /*
  * The frame record, as QI_FrameGetData hands it out. Field order is part of
  * the interface; read it, do not write it.
@@ -553,6 +559,73 @@ QI_API void QI_AddRects(const QI_Rect *a, const QI_Rect *b, QI_Rect *out);
  * 0 when b covers a, 1 (a itself) when they do not meet.
  */
 QI_API int16_t QI_RectAsubB(const QI_Rect *a, const QI_Rect *b, QI_Rect *out);
+
+/* ---- Drawing ---------------------------------------------------------------
+ *
+ * Polygon sets: an int32 count of polygons, then each polygon as an int32
+ * vertex count n (at least 3) and n points, laid end to end; integer points
+ * are two int32 (x, y), floating points two doubles. Each polygon is closed
+ * (its last vertex joins its first) and the sets fill by the even-odd rule,
+ * sampled on each row's centre line: a square from (0, 0) to (10, 10) fills
+ * pixels 0 to 9 both ways. The box of a set may be at most 131072 pixels
+ * wide and tall, and a band of rows inside it that no edge crosses fails
+ * the fill.
+ *
+ * Run matrices: for each row of their rect from the top, an int32 run count
+ * k and k runs (first pixel, pixel after the last), ascending.
+ */
+
+/*
+ * Combines a rect of a frame (null: the whole frame), or with `outside` != 0
+ * everything of the frame outside it, with `colour` by `mode`: 1 replace,
+ * 2 exclusive or, 3 inclusive or, 4 and, any other leaves the pixels. Grey
+ * pixels use the colour's low byte, colour pixels its three low bytes,
+ * bilevel pixels the byte 0xFF when the low byte is 128 or more, else 0x00.
+ * The frame's lock state is kept. Returns 1, or 0 for an unknown frame, one
+ * that cannot be locked, or a tile that cannot be read or written (tiles
+ * done before it stay changed).
+ */
+QI_API int QI_FrameDrawRect(int frame, const QI_Rect *rect, uint32_t colour, int mode, int outside);
+
+/*
+ * Fills a polygon set (integer points when `integerPoints` != 0, else
+ * doubles) into a frame with `colour` (-1 paints nothing), or with
+ * `outside` != 0 everything of the frame outside the polygons. `touched`,
+ * if not null, receives the polygons' box clipped to the frame (left >
+ * right when they miss it). Reports 0, message 2 ("PolyFill"), percentages
+ * and 100 once the polygons converted; the answers are not consulted. The
+ * frame's lock state is kept. Returns 1, or 0 for an unknown frame, a set
+ * that fails its checks, polygons that miss the frame (unless `outside`: the
+ * whole frame is then filled), memory or a tile that fails.
+ */
+QI_API int QI_FrameFillPoly(int frame, const void *polygons, int integerPoints, uint32_t colour, int outside,
+                            QI_Rect *touched);
+
+/*
+ * Paints black the pixels inside a polygon set (integer points) in a
+ * bilevel raster of `width` x `height`; other pixels keep their value.
+ * Returns 1, or 0 for bad arguments, a set that fails its checks or memory
+ * that runs out (nothing painted).
+ */
+QI_API int QI_DmriFillPoly_BW(uint8_t *pixels, int width, int height, const void *polygons);
+
+/*
+ * Paints black the runs of a run matrix that covers `runsRect` into a
+ * bilevel raster that holds `pixelsRect` of the same space (its left and
+ * top are the raster's pixel 0 and row 0; its width sets the line length).
+ * Returns 1 (also when the rects do not meet), or 0 for null or inverted
+ * arguments.
+ */
+QI_API int QI_DmriFillRunMatxI_BW(uint8_t *pixels, const QI_Rect *pixelsRect, const int32_t *runs,
+                                  const QI_Rect *runsRect);
+
+/*
+ * Draws a one-pixel line from `from` to `to`, both ends included, in a
+ * bilevel raster: white when `colour` is exactly QI_COLOR_WHITE, else black.
+ * Points outside the raster are dropped. Returns 1, or 0 for bad arguments.
+ */
+QI_API int QI_DmriLine_BW(uint8_t *pixels, int width, int height, const QI_Point *from, const QI_Point *to,
+                          uint32_t colour);
 
 /* Converts a rect given in 1/256 pixel to the pixels its edges lie in:
  * each coordinate becomes floor(v / 256). */

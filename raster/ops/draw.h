@@ -1,0 +1,19 @@
+/*
+ * draw.h - the drawing operations that other operations build on.
+ */
+#ifndef QUILL_RASTER_OPS_DRAW_H
+#define QUILL_RASTER_OPS_DRAW_H
+
+#include "quillimg.h"
+
+#include <stdint.h>
+
+namespace quill {
+
+// QI_FrameDrawRect for callers inside the library: the frame exists, `rect`
+// may be null (the whole frame).
+bool frame_draw_rect(int32_t frame, const QI_Rect *rect, uint32_t colour, int32_t mode, bool outside);
+
+} // namespace quill
+
+#endif

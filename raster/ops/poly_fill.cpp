@@ -1,0 +1,210 @@
+/*
+ * poly_fill.cpp - polygon fills into bilevel buffers and frames, and run
+ * matrices painted into bilevel buffers: QI_DmriFillRunMatxI_BW,
+ * QI_DmriFillPoly_BW and QI_FrameFillPoly.
+ *
+ * Every fill converts its polygons once into a run matrix (run_matrix.cpp)
+ * and paints runs: a run clears its pixels in the row directly, whole bytes
+ * at a time, so rows of any width up to the matrix limit (131072) paint the
+ * same pixels; the old way through a 16-bit black-run row would have cut
+ * rows wider than 65535.
+ *
+ * The frame fill walks the tiles of the polygons' box clipped to the frame.
+ * It keeps one run cursor per row of the current tile row: the tiles of a
+ * tile row are visited left to right and the runs of a row ascend, so each
+ * run is looked at about once per tile it crosses, whatever the number of
+ * tile columns. A tile whose part holds no run is not decoded at all when
+ * only the inside is painted; every other part is painted into a bilevel
+ * scratch (white, runs black) and written through the pixel-copy engine with
+ * two colours, one keeping the frame's pixels.
+ *
+ * Decisions:
+ *  - With `outside` set and polygons wholly outside the frame, everything of
+ *    the frame lies outside them: the whole frame takes the colour and the
+ *    result is 1 (reporting failure for a fill that has a meaning would
+ *    leave the host's picture unpainted).
+ *  - A colour of -1 (no colour) paints nothing; the fill still converts and
+ *    reports as usual. Written as a two-colour copy it would paint the
+ *    pixels that should keep their colour.
+ *  - A host's run matrix is read row by row as its counts say; a negative
+ *    count is taken as 0 (no runs) and runs whose end is not after their
+ *    start paint nothing.
+ */
+#include "run_matrix.h"
+
+#include "../core/frame_lock.h"
+#include "../core/pixel_copy.h"
+#include "../core/progress.h"
+#include "../core/tile_walk.h"
+#include "../core/tiles.h"
+#include "draw.h"
+
+#include <string.h>
+
+namespace quill {
+
+namespace {
+
+int64_t rect_width(const QI_Rect &r) { return static_cast<int64_t>(r.right) - r.left + 1; }
+
+// Paints `runs` (covering `runsRect`) into a bilevel buffer that holds
+// `pixelsRect` of the matrix space.
+void paint_matrix(const int32_t *runs, const QI_Rect &runsRect, uint8_t *pixels, const QI_Rect &pixelsRect) {
+    QI_Rect both;
+    if (!QI_IntersectRects(&runsRect, &pixelsRect, &both))
+        return;
+    uint32_t line = QI_GetLineBWi(1, static_cast<int32_t>(rect_width(pixelsRect)));
+    const int32_t *row = runs;
+    for (int64_t y = runsRect.top; y <= both.bottom; ++y) {
+        int32_t k = row[0] > 0 ? row[0] : 0;
+        if (y >= both.top) {
+            uint8_t *out = pixels + static_cast<size_t>(y - pixelsRect.top) * line;
+            paint_row_runs(row + 1, k, 0, both.left, both.right, pixelsRect.left, out);
+        }
+        row += 1 + 2 * static_cast<size_t>(k);
+    }
+}
+
+bool sane_rect(const QI_Rect *r) {
+    return r && r->left <= r->right && r->top <= r->bottom && rect_width(*r) <= INT32_MAX &&
+           static_cast<int64_t>(r->bottom) - r->top < INT32_MAX;
+}
+
+// ---- The frame fill -------------------------------------------------------------
+
+class PolygonTiles {
+public:
+    PolygonTiles(const RunMatrix &m, const uint32_t *rowAt, int32_t frameKind, uint32_t colour, bool outside,
+                 uint8_t *scratch, int64_t tiles)
+        : m_(m), rowAt_(rowAt), copier_(1, frameKind, outside ? static_cast<int32_t>(colour) : -1,
+                                          outside ? -1 : static_cast<int32_t>(colour)),
+          outside_(outside), scratch_(scratch), tiles_(tiles) {}
+
+    TileAccess choose(const QI_Rect &part) {
+        progress_notify(25 + 72 * done_++ / tiles_);
+        if (part.top != bandTop_) {
+            memset(cursor_, 0, sizeof cursor_);
+            bandTop_ = part.top;
+        }
+        bool runs = false;
+        for (int32_t y = part.top; y <= part.bottom && !runs; ++y) {
+            int32_t k;
+            const int32_t *r = runs_of(y, k);
+            int32_t &c = cursor_[y - bandTop_];
+            while (c < k && r[2 * c + 1] <= part.left)
+                ++c;
+            runs = c < k && r[2 * c] <= part.right;
+        }
+        if (!runs && !outside_)
+            return TileAccess::Skip;
+        // Outside with no runs: every pixel of the part takes the colour.
+        bool covers = part.left % kTileSide == 0 && part.top % kTileSide == 0 &&
+                      part.right - part.left == kTileSide - 1 && part.bottom - part.top == kTileSide - 1;
+        return !runs && covers ? TileAccess::Overwrite : TileAccess::Modify;
+    }
+
+    bool paint(const TilePart &part) {
+        uint32_t line = QI_GetLineBWi(1, part.width);
+        memset(scratch_, 0xFF, static_cast<size_t>(line) * part.height);
+        for (int32_t y = 0; y < part.height; ++y) {
+            int32_t k, row = part.rect.top + y;
+            const int32_t *r = runs_of(row, k);
+            int32_t &c = cursor_[row - bandTop_];
+            c = paint_row_runs(r, k, c, part.rect.left, part.rect.right, part.rect.left,
+                               scratch_ + static_cast<size_t>(y) * line);
+        }
+        copier_.block(scratch_, line, 0, part.row, part.stride, part.x, part.width, part.height);
+        return true;
+    }
+
+private:
+    const int32_t *runs_of(int32_t y, int32_t &k) const {
+        const int32_t *row = m_.block.get() + rowAt_[y - m_.rect.top];
+        k = row[0];
+        return row + 1;
+    }
+
+    const RunMatrix &m_;
+    const uint32_t *rowAt_;
+    PixelCopier copier_;
+    bool outside_;
+    uint8_t *scratch_;
+    int64_t tiles_, done_ = 0;
+    int32_t bandTop_ = -1;
+    int32_t cursor_[kTileSide];
+};
+
+int64_t tiles_touched(const QI_Rect &r) {
+    return (static_cast<int64_t>(r.right / kTileSide) - r.left / kTileSide + 1) *
+           (static_cast<int64_t>(r.bottom / kTileSide) - r.top / kTileSide + 1);
+}
+
+// Paints the matrix into the tiles that `touched` meets.
+bool paint_tiles(int32_t frame, const RunMatrix &m, const QI_Rect &touched, uint32_t colour, bool outside) {
+    HeapBlock<uint32_t> rowAt;
+    HeapBlock<uint8_t> scratch(tile_bytes(1));
+    if (!scratch || !index_rows(m, rowAt))
+        return false;
+    PolygonTiles tiles(m, rowAt.get(), frame_lookup(frame)->kind, colour, outside, scratch.get(),
+                       tiles_touched(touched));
+    return walk_tiles(
+        frame, touched, [&](const QI_Rect &part) { return tiles.choose(part); },
+        [&](const TilePart &part) { return tiles.paint(part); });
+}
+
+// Steps after the conversion; the caller reports 100 whatever they give.
+bool fill_frame(int32_t frame, const RunMatrix &m, uint32_t colour, bool outside, QI_Rect *touched) {
+    progress_notify(25);
+    const QI_FrameRecord *f = frame_lookup(frame);
+    QI_Rect whole{0, 0, f->width - 1, f->height - 1}, clipped;
+    bool meets = m.rect.bottom >= m.rect.top && QI_IntersectRects(&m.rect, &whole, &clipped);
+    if (touched)
+        *touched = meets ? clipped : QI_Rect{0, 0, -1, -1};
+    if (!meets)
+        return outside && frame_draw_rect(frame, nullptr, colour, 1, false);
+    if (colour == static_cast<uint32_t>(QI_COLOR_NONE))
+        return true;
+    ScopedFrameLock lock(frame);
+    if (!lock.ok() || !paint_tiles(frame, m, clipped, colour, outside))
+        return false;
+    return !outside || frame_draw_rect(frame, &clipped, colour, 1, true);
+}
+
+} // namespace
+
+} // namespace quill
+
+using namespace quill;
+
+extern "C" QI_API int QI_DmriFillRunMatxI_BW(uint8_t *pixels, const QI_Rect *pixelsRect, const int32_t *runs,
+                                             const QI_Rect *runsRect) {
+    if (!pixels || !runs || !sane_rect(pixelsRect) || !sane_rect(runsRect))
+        return 0;
+    paint_matrix(runs, *runsRect, pixels, *pixelsRect);
+    return 1;
+}
+
+extern "C" QI_API int QI_DmriFillPoly_BW(uint8_t *pixels, int width, int height, const void *polygons) {
+    if (!pixels || width < 1 || height < 1)
+        return 0;
+    RunMatrix m;
+    if (!polygons_to_runs(polygons, true, m))
+        return 0;
+    if (m.rect.bottom >= m.rect.top)
+        paint_matrix(m.block.get(), m.rect, pixels, QI_Rect{0, 0, width - 1, height - 1});
+    return 1;
+}
+
+extern "C" QI_API int QI_FrameFillPoly(int frame, const void *polygons, int integerPoints, uint32_t colour,
+                                       int outside, QI_Rect *touched) {
+    progress_notify(0);
+    progress_notify(progress_message(kMsgPolyFill));
+    if (!frame_lookup(frame))
+        return 0;
+    RunMatrix m;
+    if (!polygons_to_runs(polygons, integerPoints != 0, m))
+        return 0;
+    bool ok = fill_frame(frame, m, colour, outside != 0, touched);
+    progress_notify(100);
+    return ok ? 1 : 0;
+}
