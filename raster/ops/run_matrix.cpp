@@ -321,6 +321,30 @@ bool polygons_to_runs(const void *polygons, bool integerPoints, RunMatrix &out) 
     return true;
 }
 
+bool run_matrix_is_valid(const RunMatrix &m) {
+    int64_t rows = static_cast<int64_t>(m.rect.bottom) - m.rect.top + 1;
+    if (rows < 0 || (rows > 0 && !m.block))
+        return false;
+    size_t at = 0;
+    for (int64_t r = 0; r < rows; ++r) {
+        if (at >= m.words || m.block[at] < 0 || m.words - at - 1 < 2 * static_cast<size_t>(m.block[at]))
+            return false;
+        int32_t k = m.block[at];
+        const int32_t *run = m.block.get() + at + 1;
+        for (int32_t i = 0; i < k; ++i) {
+            int32_t start = run[2 * i], end = run[2 * i + 1];
+            // A pair of equal crossings at the box's right edge becomes a
+            // run of its one pixel past the rect.
+            if (start >= end || start < m.rect.left || end > static_cast<int64_t>(m.rect.right) + 2)
+                return false;
+            if (i > 0 && (start < run[2 * i - 2] || end < run[2 * i - 1]))
+                return false;
+        }
+        at += 1 + 2 * static_cast<size_t>(k);
+    }
+    return at == m.words;
+}
+
 bool index_rows(const RunMatrix &matrix, HeapBlock<uint32_t> &rows) {
     int64_t count = static_cast<int64_t>(matrix.rect.bottom) - matrix.rect.top + 1;
     if (count < 1 || !rows.allocate(static_cast<size_t>(count)))

@@ -33,6 +33,12 @@ struct RunMatrix {
 // overflows or memory runs out.
 bool polygons_to_runs(const void *polygons, bool integerPoints, RunMatrix &out);
 
+// True when a converted matrix holds together: one row per row of its rect,
+// counts not negative, runs non-empty, starting inside the rect, ending at
+// most one pixel past it, in ascending order of start and end, and nothing
+// after the last row. Tests and fuzz targets call it on every result.
+bool run_matrix_is_valid(const RunMatrix &matrix);
+
 // Offsets (in int32 values) of each row's count in a converted matrix;
 // false when memory runs out.
 bool index_rows(const RunMatrix &matrix, HeapBlock<uint32_t> &rows);

@@ -33,6 +33,9 @@
  *    polyline with fewer than 2 distinct points is a bad argument.
  *  - Half widths, precisions and coordinates that are not finite are bad
  *    arguments, as is a precision of 0 or less with any style.
+ *  - A round cap always has at least 2 arc points (the step is at most half
+ *    its half turn): with a precision coarser than the half width the rule
+ *    would give it none, and a cap of 2 vertices has no inside to fill.
  *  - An arc never has more than 65536 points: a precision far finer than a
  *    pixel (p = 1e-300, say) would otherwise ask for more points than memory
  *    holds. At that count the chord of a 10000-pixel radius strays from the
@@ -212,6 +215,8 @@ int32_t wide_polyline(const void *polyline, double halfWidth, int32_t style, dou
     double a = style == kWideRound ? 2 * precision / halfWidth : 1.0;
     if (style == kWideRound && !(a >= kHalfTurn / kMaxArcPoints))
         a = kHalfTurn / kMaxArcPoints;
+    if (style == kWideRound && a > kHalfTurn / 2)
+        a = kHalfTurn / 2;
     int64_t polygons = (n - 1) + (n - 2) + (style == kWidePlain ? 0 : 2);
     PolygonList list;
     HeapBlock<Vec> scratch(static_cast<size_t>(kMaxArcPoints) + 8);
