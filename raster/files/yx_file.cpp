@@ -49,6 +49,7 @@
 #include "../../base/holder.h"
 #include "../core/frame_lock.h"
 #include "../core/library_state.h"
+#include "../core/new_frame.h"
 #include "../core/progress.h"
 #include "../core/tile_store.h"
 #include "../core/tiles.h"
@@ -214,17 +215,10 @@ int32_t load_frame(const char *name, int32_t storage) {
     HeapBlock<uint8_t> palette;
     if (plan.palette && !read_palette(file, plan, palette))
         return -1;
-    int32_t frame = QI_FrameCreate(header.width, header.height, header.kind, storage, palette.get(), header.mode);
-    if (frame < 0)
-        return -1;
-    bool ok = frame_matches(frame, header, plan.palette) && QI_FrameLock(frame) == 1 &&
-              store_tiles(file, plan, frame);
-    QI_FrameUnlock(frame);
-    if (!ok) {
-        QI_FrameDelete(frame);
-        return -1;
-    }
-    return frame;
+    NewFrame frame(QI_FrameCreate(header.width, header.height, header.kind, storage, palette.get(), header.mode));
+    bool ok = frame.ok() && frame_matches(frame.handle(), header, plan.palette) &&
+              store_tiles(file, plan, frame.handle());
+    return ok ? frame.release() : -1;
 }
 
 bool write_header(OutputFile &out, const QI_FrameRecord &f, uint32_t count) {
