@@ -15,9 +15,10 @@ namespace quill {
 
 // Cells of the inverse colour map: 64 levels of each of Y, U and V.
 constexpr size_t kColourMapCells = 64 * 64 * 64;
-// The nearest-entry search works on blocks of this many cells; callers
-// hand it a multiple.
+// The nearest-entry search works on blocks of this many cells, taken from
+// chunks of this many (four planes of V); callers hand it whole chunks.
 constexpr size_t kNearestBlock = 256;
+constexpr size_t kNearestChunk = 4 * 4096;
 
 // The standard 8 x 8 ordered-dither (Bayer) matrix, row by row.
 extern const uint8_t kBayer8[64];
@@ -28,7 +29,8 @@ inline uint32_t colour_cell(uint32_t y, uint32_t u, uint32_t v) { return (v >> 2
 // For each of the `cells` points of `bgr` (3 bytes each: B, G, R), the
 // index of the entry of `colours` (count entries of 4 bytes, B, G, R and
 // one unused byte) with the smallest squared distance; ties go to the
-// highest index. `cells` is a multiple of kNearestBlock.
+// highest index. `bgr` and `out` start at a cell that is a multiple of
+// kNearestChunk, and `cells` is a multiple of kNearestChunk.
 void nearest_entries(const uint8_t *bgr, size_t cells, const uint8_t *colours, int count, uint8_t *out);
 
 // Fills the 256-byte grey map (the nearest grey entry for every level, the
