@@ -189,7 +189,8 @@ void note_agreement(Fixture &f, const PaletteObject *p) {
     snprintf(text, sizeof text,
              "palette: %dx%d page, 256 colours; our index = leptonica's on %.1f%% of pixels, within one cube step "
              "on %.1f%%",
-             f.width, f.height, 100.0 * same / page_pixels(f), 100.0 * near / page_pixels(f));
+             f.width, f.height, 100.0 * static_cast<double>(same) / static_cast<double>(page_pixels(f)),
+             100.0 * static_cast<double>(near) / static_cast<double>(page_pixels(f)));
     quill_bench::note("palette/agreement", text);
 }
 

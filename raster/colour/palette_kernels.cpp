@@ -223,17 +223,30 @@ void grey_dither_to_bilevel(uint8_t *raster, size_t stride, size_t outStride, in
 void colour_to_indices(uint8_t *raster, size_t stride, size_t outStride, int32_t width, int32_t height,
                        const uint8_t *colourMap, const int8_t *table, uint32_t x0, uint32_t y0) {
     const size_t w = static_cast<size_t>(width);
+    // The cell level of Y (Y >> 2, after the dither value of the pixel's
+    // table position when dithering) is looked up: for each of the 64
+    // positions when dithering (16 KB, clamp and shift done once, in the
+    // first-level cache), once for all when not. Plain and dithered
+    // mapping are then the same loop.
+    uint8_t level[64][256];
+    const int rows = table ? 64 : 1;
+    for (int i = 0; i < rows; ++i)
+        for (int v = 0; v < 256; ++v)
+            level[i][v] = static_cast<uint8_t>(clamp_byte(v + (table ? table[i] : 0)) >> 2);
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t *in = raster + static_cast<size_t>(y) * stride;
         uint8_t *out = raster + static_cast<size_t>(y) * outStride;
-        if (!table) {
-            for (size_t x = 0; x < w; ++x, in += 3)
-                out[x] = colourMap[colour_cell(in[0], in[1], in[2])];
-        } else {
-            const int8_t *row = table + ((static_cast<uint32_t>(y) + y0) & 7) * 8;
-            for (size_t x = 0; x < w; ++x, in += 3)
-                out[x] = colourMap[colour_cell(clamp_byte(in[0] + row[(x + x0) & 7]), in[1], in[2])];
-        }
+        // The table columns in the order the pixels meet them, so that in
+        // each group of eight pixels the k-th uses column[k].
+        const uint8_t *column[8];
+        for (uint32_t k = 0; k < 8; ++k)
+            column[k] = table ? level[((static_cast<uint32_t>(y) + y0) & 7) * 8 + ((x0 + k) & 7)] : level[0];
+        size_t x = 0;
+        for (; x + 8 <= w; x += 8, in += 24)
+            for (size_t k = 0; k < 8; ++k)
+                out[x + k] = colourMap[(in[3 * k + 2] >> 2) << 12 | (in[3 * k + 1] >> 2) << 6 | column[k][in[3 * k]]];
+        for (; x < w; ++x, in += 3)
+            out[x] = colourMap[(in[2] >> 2) << 12 | (in[1] >> 2) << 6 | column[x & 7][in[0]]];
         memset(out + w, 0, outStride - w);
     }
 }

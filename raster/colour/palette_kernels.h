@@ -23,9 +23,6 @@ constexpr size_t kNearestChunk = 4 * 4096;
 // The standard 8 x 8 ordered-dither (Bayer) matrix, row by row.
 extern const uint8_t kBayer8[64];
 
-// Cell of the inverse colour map that the pixel (Y, U, V) falls in.
-inline uint32_t colour_cell(uint32_t y, uint32_t u, uint32_t v) { return (v >> 2) << 12 | (u >> 2) << 6 | y >> 2; }
-
 // For each of the `cells` points of `bgr` (3 bytes each: B, G, R), the
 // index of the entry of `colours` (count entries of 4 bytes, B, G, R and
 // one unused byte) with the smallest squared distance; ties go to the
