@@ -200,7 +200,6 @@ protected:
     // True when the reports since the last call were those of a build:
     // 0, "NewPalette", 1 + 100 c / 16 for the 16 chunks, 100.
     bool built() {
-        std::vector<intptr_t> expected{0, reinterpret_cast<intptr_t>("")};
         std::vector<intptr_t> heard = g_reports;
         g_reports.clear();
         if (heard.empty())
