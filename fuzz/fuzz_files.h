@@ -27,7 +27,8 @@ public:
     ~ScratchDir() {
         // The readers leave nothing else behind; anything more is a finding
         // of its own and stays for inspection.
-        for (const char *name : {"in.tif", "in.pcx", "out.pcx", "in.yx", "in.eps", "in._pa", "in.bvl"})
+        for (const char *name : {"in.tif", "in.pcx", "out.pcx", "in.yx", "in.eps", "in._pa", "in.bvl",
+                                 "cache.pal", "cache.pal.tmp"})
             unlink(file(name).c_str());
         rmdir(path_.c_str());
     }

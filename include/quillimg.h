@@ -420,6 +420,81 @@ QI_API int QI_FrameChangeIntensity(int frame, const QI_Rect *rect, int16_t facto
  */
 QI_API int QI_FrameReplaceColors(int frame, const QI_Rect *rect, const int32_t *table, int32_t count);
 
+/* ---- Palettes ---------------------------------------------------------- */
+
+/*
+ * A palette object maps grey and colour rasters to the indices of a host's
+ * fixed display palette. Field order is part of the interface (216 bytes
+ * where pointers take 4 bytes); hosts read it and never write it. Every
+ * block it points to, and the object itself, comes from qs_malloc; release
+ * them all with QI_PaletteDelete.
+ */
+typedef struct PaletteObject {
+    uint16_t count;          /* colours, 1 to 256 */
+    uint8_t *colours;        /* copy of the colours, count x 4 bytes (B, G, R, any) */
+    uint8_t *greyMap;        /* 256 bytes: index of the nearest grey entry per level */
+    uint8_t *colourMap;      /* 262144 bytes: index nearest to the centre of each
+                                cell (V >> 2) << 12 | (U >> 2) << 6 | (Y >> 2) */
+    uint8_t blackIndex;      /* index that (Y, U, V) = (0, 127, 127) maps to */
+    uint8_t whiteIndex;      /* index that (255, 127, 127) maps to */
+    int8_t bilevelDither[64]; /* 4 d - 126 for the 8 x 8 Bayer value d at (y % 8) * 8 + x % 8 */
+    int8_t colourDither[64];  /* floor(d * A1 / 63) - A1 / 2, A1 from `levels` */
+    int8_t greyDither[64];    /* floor(d * A2 / 63) - A2 / 2, A2 from the grey entries */
+    int8_t *greyDitherTable;  /* address of greyDither */
+} PaletteObject;
+
+/*
+ * Builds a palette object for `count` colours of 4 bytes each (blue, green,
+ * red, and a fourth byte that matching ignores); counts above 256 are cut
+ * to 256. `levels` sets the amplitude of colour dithering, A1 = 255 / levels
+ * with its lowest bit cleared (levels below 2 give 254). The inverse colour
+ * map (a nearest-colour search for 262144 cell centres, reported to the
+ * progress callback under message slot 0, "NewPalette"; a cancel answer
+ * does not stop it) is read from `cacheFile` when that file holds exactly
+ * these colours, byte for byte, and a valid map; otherwise it is built and
+ * the file (re)written through a temporary file in the same directory that
+ * is renamed into place. A cache file that cannot be written is skipped;
+ * null or "" means no cache.
+ * Returns the object (the caller owns it: QI_PaletteDelete), or null for a
+ * count below 1, null colours, or memory running out.
+ */
+QI_API PaletteObject *QI_PaletteCreate(const uint8_t *colours, int32_t count, int32_t levels,
+                                       const char *cacheFile);
+
+/* Releases a palette object and every block it holds; null does nothing. */
+QI_API void QI_PaletteDelete(PaletteObject *palette);
+
+/*
+ * Maps a raster of `height` lines of QI_GetLineBWi(kind, width) bytes to
+ * palette indices in place. Dithering adds the table entry at ((y + y0) % 8)
+ * * 8 + (x + x0) % 8 to the pixel at column x, line y, clamped to 0..255, so
+ * pieces of a larger raster mapped with their origins (x0, y0) join without
+ * seams.
+ * kind 2, mode 0, 1 or below 0: every byte (pad bytes too) becomes its grey
+ *   map entry.
+ * kind 2, mode 3: grey dither with bilevelDither, then a bilevel raster
+ *   (1 white for 128 and above; QI_GetLineBWi(1, width) bytes a line, pad
+ *   bits white) written from the start of the buffer; no indices.
+ * kind 2, other modes of 2 or more: every byte dithered with greyDither,
+ *   then mapped as in mode 0.
+ * kind 4: in modes 2 and above Y is dithered with colourDither; each pixel
+ *   then becomes its colour map entry, one byte, in lines of
+ *   QI_GetLineBWi(2, width) bytes from the start of the buffer (pad bytes 0).
+ * Nothing happens for a null raster or palette, a width or height below 1,
+ * or another kind.
+ */
+QI_API void QI_DmriToPaletteColors(uint8_t *raster, int32_t width, int32_t height, int32_t kind,
+                                   const PaletteObject *palette, int32_t mode, int32_t x0, int32_t y0);
+
+/*
+ * Writes one index byte for each pixel of a bilevel raster (`source`,
+ * QI_GetLineBWi(1, width) bytes a line): whiteIndex for 1, blackIndex for 0,
+ * into `destination`, lines of QI_GetLineBWi(3, width) bytes (pad bytes 0).
+ * Nothing happens for a null pointer or a width or height below 1.
+ */
+QI_API void QI_BW_DmriToPaletteColors(const uint8_t *source, int32_t width, int32_t height,
+                                      uint8_t *destination, const PaletteObject *palette);
+
 /* ---- Image files ------------------------------------------------------- */
 
 /*

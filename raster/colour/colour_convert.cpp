@@ -29,6 +29,8 @@
  *    would not fit 32 bits, does nothing: these functions have no result
  *    to report a refusal with.
  */
+#include "colour_convert.h"
+
 #include "quillimg.h"
 
 #include <limits.h>
@@ -77,6 +79,10 @@ void each_colour_line(uint8_t *raster, int32_t width, int32_t height, void (*lin
 
 } // namespace
 
+void yuv_to_bgr_raster(uint8_t *raster, int32_t width, int32_t height) {
+    each_colour_line(raster, width, height, yuv_to_bgr_line);
+}
+
 } // namespace quill
 
 using namespace quill;
@@ -86,7 +92,7 @@ extern "C" QI_API void QI_DmriBGRtoYUV(uint8_t *raster, int32_t width, int32_t h
 }
 
 extern "C" QI_API void QI_DmriYUVtoBGR(uint8_t *raster, int32_t width, int32_t height) {
-    each_colour_line(raster, width, height, yuv_to_bgr_line);
+    yuv_to_bgr_raster(raster, width, height);
 }
 
 extern "C" QI_API void QI_SwapBlueRed(uint8_t *pixel) {

@@ -11,6 +11,7 @@
 #include "../../base/holder.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -204,6 +205,17 @@ bool pf_delete(const char *path) {
     if (QUILL_OP_FAILS(FileOp::Delete))
         return false;
     return unlink(path) == 0;
+}
+
+bool pf_rename(const char *from, const char *to) {
+    if (!from || !to || QUILL_OP_FAILS(FileOp::Rename))
+        return false;
+#if defined(_WIN32)
+    // The CRT's rename refuses an existing target; dropping the old file
+    // first leaves a moment without one, which a reader takes as "no file".
+    _unlink(to);
+#endif
+    return rename(from, to) == 0;
 }
 
 bool pf_exists(const char *path) {

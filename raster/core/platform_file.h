@@ -23,7 +23,7 @@ enum class FileMode {
     Update,          // existing file, reading and writing
 };
 
-enum class FileOp { Open, Read, Write, SetLength, Delete, Count };
+enum class FileOp { Open, Read, Write, SetLength, Delete, Rename, Count };
 
 PlatformFile *pf_open(const char *path, FileMode mode);
 // Closes the file; false when the system reports an error on closing.
@@ -41,6 +41,10 @@ bool pf_set_length(PlatformFile *file, uint64_t length);
 // Length of an open file, or -1.
 int64_t pf_length(PlatformFile *file);
 bool pf_delete(const char *path);
+// Renames a closed file, replacing any file of the new name in one step
+// where the system allows (a reader sees the old file or the new one, never
+// a part of either).
+bool pf_rename(const char *from, const char *to);
 bool pf_exists(const char *path);
 
 // Joins a directory and a file name with the platform's separator. An empty
