@@ -65,6 +65,9 @@
  *    A tile whose fixed-point positions could leave the 64-bit range (its
  *    first centre more than 2^31 - 128 (|m0| + |m1|) pixels away, which no
  *    sensible map gives) stops the work, as a failed conversion does.
+ *  - The extent's width and height are ceil(max - min - 1e-7): a box a
+ *    hair wider than a whole number of pixels (rounding of the inverse) does
+ *    not gain a column of background.
  *  - Extents beyond the int32 range (a nearly singular matrix, huge
  *    corners) fail in the setup, before any frame is made.
  */
@@ -79,6 +82,10 @@ namespace {
 constexpr double kTwo31 = 2147483648.0;
 constexpr double kTwo32 = 4294967296.0;
 constexpr int32_t kStride = 128; // positions per tile row
+// The inverse map's rounding can put an extent a hair above a whole number
+// of pixels (a parallelogram 290 pixels wide measured 290 + 6e-14); the
+// ceiling of that added a column of background.
+constexpr double kExtentSlack = 1e-7;
 
 struct Point {
     double x, y;
@@ -108,7 +115,7 @@ bool setup_affine(const double *p, int32_t W, int32_t H, WarpMap &map) {
     }
     if (!fits_int32(minX) || !fits_int32(minY) || !fits_int32(maxX) || !fits_int32(maxY))
         return false;
-    double width = ceil(maxX - minX), height = ceil(maxY - minY);
+    double width = ceil(maxX - minX - kExtentSlack), height = ceil(maxY - minY - kExtentSlack);
     if (!(width >= 1 && height >= 1 && width < kTwo31 && height < kTwo31))
         return false;
     map.m[0] = m0;
