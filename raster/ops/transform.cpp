@@ -12,8 +12,10 @@
  *     the source is bilevel, the background white and every source tile
  *     under the box blank, the tile is written as it is, without computing
  *     a position.
- *  3. The source position of every pixel (warp_tile_positions) and the box
- *     of those inside the source. No pixel inside: written as filled. A
+ *  3. The source position of every pixel and the box of those inside the
+ *     source: method 1 as runs of inside pixels per row with their
+ *     fixed-point stepping (warp_affine_rows), method 2 as a position per
+ *     pixel (warp_tile_positions). No pixel inside: written as filled. A
  *     bilevel source whose tiles under the box are all blank reads white:
  *     the inside pixels turn white, nothing is read.
  *  4. The box of inside positions is read with one rectangle read into the
@@ -111,8 +113,8 @@ public:
 
     bool allocate() {
         regionBytes_ = region_size();
-        return xs_.allocate(kPositions) && ys_.allocate(kPositions) && tile_.allocate(tile_bytes(kind_)) &&
-               region_.allocate(regionBytes_);
+        return xs_.allocate(kPositions) && ys_.allocate(kPositions) && rows_.allocate(1) &&
+               tile_.allocate(tile_bytes(kind_)) && region_.allocate(regionBytes_);
     }
 
     // Every band of result rows, with its progress report.
@@ -175,13 +177,36 @@ private:
 
     // Steps 2 to 5 of the header: the tile's pixels over the background.
     bool fill_tile(int32_t x0, int32_t y0, TileRaster &tile) {
-        if (map_.method == 1) {
-            QI_Rect region;
-            if (!tile_region(x0, y0, tile.width, tile.height, region))
-                return true;
-            if (whiteBackground_ && source_blank(region))
-                return true;
+        if (map_.method != 1)
+            return fill_from_positions(x0, y0, tile);
+        QI_Rect region;
+        if (!tile_region(x0, y0, tile.width, tile.height, region))
+            return true;
+        if (whiteBackground_ && source_blank(region))
+            return true;
+        PixelBox box;
+        AffineRows &rows = *rows_.get();
+        if (!warp_affine_rows(map_, x0, y0, tile.width, tile.height, rows, box))
+            return false;
+        if (box.empty())
+            return true;
+        QI_Rect inside{box.left, box.top, box.right, box.bottom};
+        if (kind_ == 1 && source_blank(inside)) {
+            warp_whiten_rows(rows, tile);
+            return true;
         }
+        if (rect_bytes(kind_, inside) > regionBytes_) {
+            warp_rows_positions(rows, tile.width, tile.height, xs_.get(), ys_.get());
+            return fill_by_source_tiles(TilePositions{xs_.get(), ys_.get()}, tile);
+        }
+        if (!frame_get_rect(source_, inside, region_.get()))
+            return false;
+        warp_sample_rows(kind_, rows, part_of(inside), tile);
+        return true;
+    }
+
+    // Method 2: a position per pixel.
+    bool fill_from_positions(int32_t x0, int32_t y0, TileRaster &tile) {
         PixelBox box;
         if (!warp_tile_positions(map_, x0, y0, tile.width, tile.height, xs_.get(), ys_.get(), box))
             return false;
@@ -197,9 +222,13 @@ private:
             return fill_by_source_tiles(positions, tile);
         if (!frame_get_rect(source_, inside, region_.get()))
             return false;
-        SourcePart part{region_.get(), QI_GetLineBWi(kind_, inside.right - inside.left + 1), inside.left, inside.top};
-        warp_sample_tile(kind_, positions, part, tile);
+        warp_sample_tile(kind_, positions, part_of(inside), tile);
         return true;
+    }
+
+    // The region buffer holding the source rect `r`.
+    SourcePart part_of(const QI_Rect &r) const {
+        return SourcePart{region_.get(), QI_GetLineBWi(kind_, r.right - r.left + 1), r.left, r.top};
     }
 
     // Step 5: the inside pixels grouped by source tile, each group read on
@@ -246,8 +275,7 @@ private:
         }
         if (!frame_get_rect(source_, share, region_.get()))
             return false;
-        SourcePart part{region_.get(), QI_GetLineBWi(kind_, share.right - share.left + 1), share.left, share.top};
-        warp_sample_list(kind_, keys, count, positions, part, tile);
+        warp_sample_list(kind_, keys, count, positions, part_of(share), tile);
         return true;
     }
 
@@ -258,6 +286,7 @@ private:
     int32_t sourceColumns_ = 0;
     HeapBlock<int32_t> xs_, ys_;
     HeapBlock<uint64_t> keys_;
+    HeapBlock<AffineRows> rows_;
     HeapBlock<uint8_t> tile_, region_;
     uint32_t regionBytes_ = 0;
 };

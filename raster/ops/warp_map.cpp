@@ -135,10 +135,48 @@ bool setup_affine(const double *p, int32_t W, int32_t H, WarpMap &map) {
     return true;
 }
 
-// Rounds a fixed-point position to its pixel (exact halves go down).
-inline int64_t fixed_pixel(Fixed v) { return (v + 0x7FFFFFFF) >> 32; }
+// floor(n / d) and ceil(n / d) for d > 0, in 128 bits: the run bounds
+// below subtract positions near +-2^63 from limits near 2^63.
+using Wide = __int128;
+Wide floor_div(Wide n, Wide d) { return n >= 0 ? n / d : -((-n + d - 1) / d); }
+Wide ceil_div(Wide n, Wide d) { return -floor_div(-n, d); }
 
-bool affine_positions(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int32_t h, int32_t *xs, int32_t *ys,
+// Narrows [b, e) to the i for which lo <= a + i d <= hi.
+void narrow_run(Fixed a, Fixed d, Wide lo, Wide hi, int32_t &b, int32_t &e) {
+    Wide first, last;
+    if (d == 0) {
+        if (a < lo || a > hi)
+            e = b;
+        return;
+    }
+    if (d > 0) {
+        first = ceil_div(lo - a, d);
+        last = floor_div(hi - a, d);
+    } else {
+        first = ceil_div(a - hi, -static_cast<Wide>(d));
+        last = floor_div(a - lo, -static_cast<Wide>(d));
+    }
+    if (first > b)
+        b = first > e ? e : static_cast<int32_t>(first);
+    if (last + 1 < e)
+        e = last + 1 < b ? b : static_cast<int32_t>(last + 1);
+}
+
+void widen_box(PixelBox &box, int64_t sx, int64_t sy) {
+    box.left = sx < box.left ? static_cast<int32_t>(sx) : box.left;
+    box.right = sx > box.right ? static_cast<int32_t>(sx) : box.right;
+    box.top = sy < box.top ? static_cast<int32_t>(sy) : box.top;
+    box.bottom = sy > box.bottom ? static_cast<int32_t>(sy) : box.bottom;
+}
+
+// The pixel of fixed-point position v is in [0, n) exactly when v lies in
+// [-(2^31 - 1), n 2^32 - 2^31] (see fixed_pixel).
+constexpr Wide kLowest = -static_cast<Wide>(0x7FFFFFFF);
+Wide highest(int64_t n) { return static_cast<Wide>(n) * (static_cast<Wide>(1) << 32) - 0x80000000LL; }
+
+} // namespace
+
+bool warp_affine_rows(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int32_t h, AffineRows &rows,
                       PixelBox &box) {
     const double *m = map.m;
     double cx = x0 + 0.5, cy = y0 + 0.5;
@@ -150,32 +188,48 @@ bool affine_positions(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int
     Fixed X0, Y0;
     if (!(reachX < kTwo31 && reachY < kTwo31) || !to_fixed(px, X0) || !to_fixed(py, Y0))
         return false;
-    int64_t W = map.sourceWidth, H = map.sourceHeight;
-    int32_t left = INT32_MAX, top = INT32_MAX, right = -1, bottom = -1;
+    Wide highX = highest(map.sourceWidth), highY = highest(map.sourceHeight);
+    rows.dx = map.m0;
+    rows.dy = map.m3;
+    box = PixelBox{INT32_MAX, INT32_MAX, -1, -1};
     for (int32_t j = 0; j < h; ++j) {
         Fixed X = X0 + j * map.m1, Y = Y0 + j * map.m4;
-        int32_t *rowX = xs + j * kStride, *rowY = ys + j * kStride;
-        int32_t rowLeft = INT32_MAX, rowRight = -1;
-        for (int32_t i = 0; i < w; ++i, X += map.m0, Y += map.m3) {
-            int64_t sx = fixed_pixel(X), sy = fixed_pixel(Y);
-            if (static_cast<uint64_t>(sx) < static_cast<uint64_t>(W) &&
-                static_cast<uint64_t>(sy) < static_cast<uint64_t>(H)) {
-                rowX[i] = static_cast<int32_t>(sx);
-                rowY[i] = static_cast<int32_t>(sy);
-                rowLeft = rowX[i] < rowLeft ? rowX[i] : rowLeft;
-                rowRight = rowX[i] > rowRight ? rowX[i] : rowRight;
-                top = rowY[i] < top ? rowY[i] : top;
-                bottom = rowY[i] > bottom ? rowY[i] : bottom;
-            } else {
-                rowX[i] = kOutside;
-            }
+        int32_t b = 0, e = w;
+        narrow_run(X, map.m0, kLowest, highX, b, e);
+        narrow_run(Y, map.m3, kLowest, highY, b, e);
+        rows.begin[j] = b;
+        rows.end[j] = e;
+        rows.x[j] = X + b * map.m0;
+        rows.y[j] = Y + b * map.m3;
+        if (b < e) {
+            // Affine along the row: the extremes are at the run's ends.
+            widen_box(box, fixed_pixel(rows.x[j]), fixed_pixel(rows.y[j]));
+            widen_box(box, fixed_pixel(X + (e - 1) * map.m0), fixed_pixel(Y + (e - 1) * map.m3));
         }
-        left = rowLeft < left ? rowLeft : left;
-        right = rowRight > right ? rowRight : right;
     }
-    box = right < 0 ? PixelBox{0, 0, -1, -1} : PixelBox{left, top, right, bottom};
+    if (box.right < 0)
+        box = PixelBox{0, 0, -1, -1};
     return true;
 }
+
+void warp_rows_positions(const AffineRows &rows, int32_t w, int32_t h, int32_t *xs, int32_t *ys) {
+    for (int32_t j = 0; j < h; ++j) {
+        int32_t *rowX = xs + j * kStride, *rowY = ys + j * kStride;
+        Fixed X = rows.x[j], Y = rows.y[j];
+        for (int32_t i = 0; i < w; ++i) {
+            if (i < rows.begin[j] || i >= rows.end[j]) {
+                rowX[i] = kOutside;
+                continue;
+            }
+            rowX[i] = static_cast<int32_t>(fixed_pixel(X));
+            rowY[i] = static_cast<int32_t>(fixed_pixel(Y));
+            X += rows.dx;
+            Y += rows.dy;
+        }
+    }
+}
+
+namespace {
 
 // ---- Method 2 ---------------------------------------------------------
 
@@ -361,8 +415,13 @@ void warp_tile_region(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int
 
 bool warp_tile_positions(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int32_t h, int32_t *xs,
                          int32_t *ys, PixelBox &box) {
-    if (map.method == 1)
-        return affine_positions(map, x0, y0, w, h, xs, ys, box);
+    if (map.method == 1) {
+        AffineRows rows;
+        if (!warp_affine_rows(map, x0, y0, w, h, rows, box))
+            return false;
+        warp_rows_positions(rows, w, h, xs, ys);
+        return true;
+    }
     quad_positions(map, x0, y0, w, h, xs, ys, box);
     return true;
 }

@@ -23,6 +23,12 @@ using Fixed = int64_t;
 // negative values negated. False when v is out of range or not finite.
 bool to_fixed(double v, Fixed &out);
 
+// The bounding box of the inside positions of a tile.
+struct PixelBox {
+    int32_t left, top, right, bottom; // inclusive; right < left when empty
+    bool empty() const { return right < left; }
+};
+
 // Method 2, one source coordinate set up from a pair of opposite edges
 // A-B (coordinate 0) and C-D (coordinate `span`).
 struct QuadAxis {
@@ -76,11 +82,29 @@ void warp_plane_point(const WarpMap &map, double px, double py, double &sx, doub
 void warp_tile_region(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int32_t h, double &left,
                       double &top, double &right, double &bottom);
 
-// The bounding box of the inside positions of a tile.
-struct PixelBox {
-    int32_t left, top, right, bottom; // inclusive; right < left when empty
-    bool empty() const { return right < left; }
+
+// Rounds a fixed-point position to its pixel (exact halves go down).
+inline int64_t fixed_pixel(Fixed v) { return (v + 0x7FFFFFFF) >> 32; }
+
+// Method 1, one result tile as rows: the pixels of row j whose source is
+// inside form the run [begin[j], end[j]) (the map is affine, so they are
+// consecutive); x[j], y[j] hold the fixed-point position of pixel begin[j],
+// and each pixel along the row adds (dx, dy). Sampling steps through these
+// without a per-pixel inside test and without a list of positions.
+struct AffineRows {
+    int32_t begin[128], end[128];
+    Fixed x[128], y[128];
+    Fixed dx, dy;
 };
+
+// The rows of the w x h tile at (x0, y0) of a method-1 map, and the
+// bounding box of its inside positions. False as for warp_tile_positions.
+bool warp_affine_rows(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int32_t h, AffineRows &rows,
+                      PixelBox &box);
+
+// Writes the positions of the rows into xs and ys (the layout of
+// warp_tile_positions), kOutside outside their runs.
+void warp_rows_positions(const AffineRows &rows, int32_t w, int32_t h, int32_t *xs, int32_t *ys);
 
 // Source pixel of every pixel of the w x h tile at (x0, y0) of the result:
 // xs[j * 128 + i], ys[j * 128 + i] for pixel (x0 + i, y0 + j), or xs =

@@ -8,6 +8,8 @@
 #ifndef QUILL_RASTER_OPS_WARP_SAMPLE_H
 #define QUILL_RASTER_OPS_WARP_SAMPLE_H
 
+#include "warp_map.h"
+
 #include <stdint.h>
 
 namespace quill {
@@ -36,6 +38,10 @@ struct TilePositions {
 // which holds all of them; outside pixels keep what the tile has.
 void warp_sample_tile(int32_t kind, const TilePositions &positions, const SourcePart &part, TileRaster &tile);
 
+// As warp_sample_tile for the runs of a method-1 tile, stepping through
+// the fixed-point positions as it goes.
+void warp_sample_rows(int32_t kind, const AffineRows &rows, const SourcePart &part, TileRaster &tile);
+
 // As warp_sample_tile for the pixels listed in `keys` (the pixel index
 // j * 128 + i in the low 14 bits of each), whose sources `part` holds.
 void warp_sample_list(int32_t kind, const uint64_t *keys, int32_t count, const TilePositions &positions,
@@ -44,6 +50,7 @@ void warp_sample_list(int32_t kind, const uint64_t *keys, int32_t count, const T
 // Bilevel: makes every inside pixel of the tile white (its source is a
 // blank tile, which reads white), or only those listed in `keys`.
 void warp_whiten_inside(const TilePositions &positions, TileRaster &tile);
+void warp_whiten_rows(const AffineRows &rows, TileRaster &tile);
 void warp_whiten_list(const uint64_t *keys, int32_t count, TileRaster &tile);
 
 // The pixel index held in a key of the lists above.
