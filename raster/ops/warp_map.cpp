@@ -80,6 +80,9 @@ namespace quill {
 namespace {
 
 constexpr double kTwo31 = 2147483648.0;
+// Result sides stay a tile below the int32 limit, so that tile positions
+// (a multiple of 128 plus 128) never overflow.
+constexpr double kMaxSide = kTwo31 - 256;
 constexpr double kTwo32 = 4294967296.0;
 constexpr int32_t kStride = 128; // positions per tile row
 // The inverse map's rounding can put an extent a hair above a whole number
@@ -116,7 +119,7 @@ bool setup_affine(const double *p, int32_t W, int32_t H, WarpMap &map) {
     if (!fits_int32(minX) || !fits_int32(minY) || !fits_int32(maxX) || !fits_int32(maxY))
         return false;
     double width = ceil(maxX - minX - kExtentSlack), height = ceil(maxY - minY - kExtentSlack);
-    if (!(width >= 1 && height >= 1 && width < kTwo31 && height < kTwo31))
+    if (!(width >= 1 && height >= 1 && width < kMaxSide && height < kMaxSide))
         return false;
     map.m[0] = m0;
     map.m[1] = m1;
@@ -310,7 +313,7 @@ bool setup_quad(const double *p, int32_t W, int32_t H, WarpMap &map) {
     if (!fits_int32(minX) || !fits_int32(minY) || !fits_int32(maxX) || !fits_int32(maxY))
         return false;
     double left = floor(minX), top = floor(minY), width = ceil(maxX) - left, height = ceil(maxY) - top;
-    if (!(width >= 1 && height >= 1 && width < kTwo31 && height < kTwo31))
+    if (!(width >= 1 && height >= 1 && width < kMaxSide && height < kMaxSide))
         return false;
     if (!setup_axis(P[0], P[3], P[1], P[2], W, map.x) || !setup_axis(P[0], P[1], P[3], P[2], H, map.y))
         return false;
