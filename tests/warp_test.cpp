@@ -55,6 +55,18 @@ int frame_count() {
     return n;
 }
 
+// QI_FrameTransform on a copy of a parameter block (6 or 8 values, the
+// rest read as 0), which the caller may see afterwards in `after`.
+int warp(int frame, int method, const double *params, uint32_t background, int *origin = nullptr,
+         double *after = nullptr, int storage = QI_STORAGE_MEMORY) {
+    double block[8] = {};
+    memcpy(block, params, (method == 1 ? 6 : 8) * sizeof(double));
+    int result = QI_FrameTransform(frame, method, block, origin, storage, background);
+    if (after)
+        memcpy(after, block, sizeof block);
+    return result;
+}
+
 // ---- The method-1 reference ---------------------------------------------
 
 struct AffineReference {
@@ -191,10 +203,7 @@ TEST_F(WarpTest, AffineWarpsMatchThePerPixelReference) {
             Raster source = random_raster(size.first, size.second, kind, random);
             int frame = frame_from(source);
             for (const Matrix &mx : matrices()) {
-                double params[6];
-                for (int i = 0; i < 6; ++i)
-                    params[i] = mx.m[i];
-                int result = QI_FrameTransform(frame, 1, params, nullptr, QI_STORAGE_MEMORY, backgrounds[kind]);
+                int result = warp(frame, 1, mx.m, backgrounds[kind]);
                 ASSERT_GE(result, 0) << mx.name;
                 Compared c = compare_affine(source, mx.m, backgrounds[kind], frame_pixels(result), mx.exact);
                 EXPECT_EQ(c.differ, 0) << mx.name << " kind " << kind << ": " << c.first;
@@ -217,10 +226,7 @@ TEST_F(WarpTest, StrongReductionsReadSourceTilesSeparatelyWithTheSamePixels) {
         const Matrix cases[] = {{"reduce", {kind == 1 ? 130.0 : 25.0, 3, 0, -2, kind == 1 ? 90.0 : 21.0, 0}, false},
                                 {"reduce-turned", {18, 11, 0, -11, 18, 0}, false}};
         for (const Matrix &mx : cases) {
-            double params[6];
-            for (int i = 0; i < 6; ++i)
-                params[i] = mx.m[i];
-            int result = QI_FrameTransform(frame, 1, params, nullptr, QI_STORAGE_MEMORY, kWhite);
+            int result = warp(frame, 1, mx.m, kWhite);
             ASSERT_GE(result, 0);
             Compared c = compare_affine(source, mx.m, kWhite, frame_pixels(result), false);
             EXPECT_EQ(c.differ, 0) << mx.name << " kind " << kind << ": " << c.first;
@@ -251,12 +257,10 @@ TEST_F(WarpTest, IdentityHalvingTranslationSingularAndTurnCases) {
             {"singular", {0, 0, 0, 0, 1, 0}, -1, 0, 0, 0, {77, 88}},
         };
         for (const Case &c : cases) {
-            double params[6];
-            for (int i = 0; i < 6; ++i)
-                params[i] = c.m[i];
+            double params[8];
             int origin[2] = {77, 88};
             int before = frame_count();
-            int result = QI_FrameTransform(frame, 1, params, origin, QI_STORAGE_MEMORY, kBlack);
+            int result = warp(frame, 1, c.m, kBlack, origin, params);
             if (c.width < 0) {
                 EXPECT_EQ(result, -1) << c.name;
                 EXPECT_EQ(frame_count(), before);
@@ -280,8 +284,8 @@ TEST_F(WarpTest, IdentityHalvingTranslationSingularAndTurnCases) {
         }
         // 45 degrees: the bounding box of the turned source, with the four
         // corner triangles in the background.
-        double s = sqrt(0.5), params[6] = {s, s, 0, -s, s, 0};
-        int result = QI_FrameTransform(frame, 1, params, nullptr, QI_STORAGE_MEMORY, kBlack);
+        double s = sqrt(0.5), turn45[6] = {s, s, 0, -s, s, 0};
+        int result = warp(frame, 1, turn45, kBlack);
         ASSERT_GE(result, 0);
         Raster got = frame_pixels(result);
         EXPECT_EQ(got.width, static_cast<int32_t>(ceil((W + H) * s)));
@@ -306,10 +310,8 @@ TEST_F(WarpTest, TileWhoseBoxTouchesTheSourceButNoPixelIsInsideIsBackground) {
     const int32_t W = 650, H = 650;
     Raster source = random_raster(W, H, 2, random);
     int frame = frame_from(source);
-    double c = cos(rad(30)), s = sin(rad(30)), m[6] = {c, s, 0, -s, c, 0}, params[6];
-    for (int i = 0; i < 6; ++i)
-        params[i] = m[i];
-    int result = QI_FrameTransform(frame, 1, params, nullptr, QI_STORAGE_MEMORY, 0x5A);
+    double c = cos(rad(30)), s = sin(rad(30)), m[6] = {c, s, 0, -s, c, 0}, params[8];
+    int result = warp(frame, 1, m, 0x5A, nullptr, params);
     ASSERT_GE(result, 0);
     Raster got = frame_pixels(result);
     auto map = [&](double x, double y, double &sx, double &sy) {
@@ -369,10 +371,7 @@ TEST_F(WarpTest, QuarterTurnsByMatrixAndByCornersEqualTheQuarterTurns) {
                 {"corners 270", 2, {0, 1.0 * W, 0, 0, 1.0 * H, 0, 1.0 * H, 1.0 * W}, turned270},
             };
             for (const auto &c : cases) {
-                double params[8];
-                for (int i = 0; i < 8; ++i)
-                    params[i] = c.params[i];
-                int result = QI_FrameTransform(frame, c.method, params, nullptr, QI_STORAGE_MEMORY, kBlack);
+                int result = warp(frame, c.method, c.params, kBlack);
                 ASSERT_GE(result, 0) << c.name;
                 EXPECT_TRUE(same_pixels(frame_pixels(result), frame_pixels(c.want)))
                     << c.name << " kind " << kind << " " << W << " x " << H;
@@ -394,8 +393,8 @@ TEST_F(WarpTest, RectangleOfTheSourceSizeGivesTheSourceWherEverItLies) {
         int frame = frame_from(source);
         for (double dx : {0.0, 37.0, -1000.0})
             for (double dy : {0.0, 11.0}) {
-                double params[8] = {dx, dy, dx + W, dy, dx + W, dy + H, dx, dy + H};
-                int result = QI_FrameTransform(frame, 2, params, nullptr, QI_STORAGE_MEMORY, kBlack);
+                const double quad[8] = {dx, dy, dx + W, dy, dx + W, dy + H, dx, dy + H};
+                int result = warp(frame, 2, quad, kBlack);
                 ASSERT_GE(result, 0);
                 EXPECT_TRUE(same_pixels(frame_pixels(result), source)) << "kind " << kind << " at " << dx << ", " << dy;
                 QI_FrameDelete(result);
@@ -421,11 +420,8 @@ TEST_F(WarpTest, ParallelogramGivesThePixelsOfTheMatchingMatrix) {
             double m[6] = {W * sh.e2y / det, -W * sh.e2x / det, 0, -H * sh.e1y / det, H * sh.e1x / det, 0};
             m[2] = -(m[0] * sh.p0x + m[1] * sh.p0y);
             m[5] = -(m[3] * sh.p0x + m[4] * sh.p0y);
-            double params[6];
-            for (int i = 0; i < 6; ++i)
-                params[i] = m[i];
-            int byQuad = QI_FrameTransform(frame, 2, quad, nullptr, QI_STORAGE_MEMORY, kBlack);
-            int byMatrix = QI_FrameTransform(frame, 1, params, nullptr, QI_STORAGE_MEMORY, kBlack);
+            int byQuad = warp(frame, 2, quad, kBlack);
+            int byMatrix = warp(frame, 1, m, kBlack);
             ASSERT_GE(byQuad, 0);
             ASSERT_GE(byMatrix, 0);
             Raster a = frame_pixels(byQuad), b = frame_pixels(byMatrix);
@@ -467,11 +463,8 @@ TEST_F(WarpTest, QuadrilateralCornersAndEdgesLandOnTheSourceEdges) {
     };
     for (const auto &q : quads) {
         auto source_of = [&](double px, double py, int &sx, int &sy) {
-            double params[8];
-            for (int i = 0; i < 8; ++i)
-                params[i] = q[i];
             int origin[2] = {static_cast<int>(floor(px)), static_cast<int>(floor(py))};
-            int result = QI_FrameTransform(frame, 2, params, origin, QI_STORAGE_MEMORY, kBlack);
+            int result = warp(frame, 2, q, kBlack, origin);
             ASSERT_GE(result, 0);
             QI_FrameDelete(result);
             sx = origin[0];
@@ -505,10 +498,7 @@ TEST_F(WarpTest, QuadrilateralResultIsTheSourceInsideAndBackgroundOutside) {
     int frame = frame_from(source);
     const double quads[][8] = {{20, 3, 180, 0, 240, 100, 0, 110}, {30, 10, 200, 0, 250, 150, 0, 120}};
     for (const auto &q : quads) {
-        double params[8];
-        for (int i = 0; i < 8; ++i)
-            params[i] = q[i];
-        int result = QI_FrameTransform(frame, 2, params, nullptr, QI_STORAGE_MEMORY, 0);
+        int result = warp(frame, 2, q, 0);
         ASSERT_GE(result, 0);
         Raster got = frame_pixels(result);
         // Signed distance of a point from the edges (positive inside for a
@@ -546,8 +536,8 @@ TEST_F(WarpTest, SourcesWiderThan65535PixelsPutTheirRightHandPixelsWhereTheyBelo
     source.fill_sparse(random, 30);
     int frame = frame_from(source);
     double c = cos(rad(0.2)), s = sin(rad(0.2));
-    double m[6] = {c, s, 0, -s, c, 0}, params[6] = {c, s, 0, -s, c, 0};
-    int result = QI_FrameTransform(frame, 1, params, nullptr, QI_STORAGE_MEMORY, kBlack);
+    double m[6] = {c, s, 0, -s, c, 0};
+    int result = warp(frame, 1, m, kBlack);
     ASSERT_GE(result, 0);
     Raster got = frame_pixels(result);
     // Every column from 60000 on, every 17th before.
@@ -568,9 +558,8 @@ TEST_F(WarpTest, BlankBilevelSourceIsWarpedWithoutReading) {
     Raster white(W, H, 1, 0xFF);
     double c = cos(rad(7)), s = sin(rad(7)), m[6] = {c, s, 0, -s, c, 0};
     for (uint32_t background : {kWhite, kBlack}) {
-        double params[6] = {c, s, 0, -s, c, 0};
         qi_test_fail_file_op(static_cast<int>(quill::FileOp::Read), 1);
-        int result = QI_FrameTransform(frame, 1, params, nullptr, QI_STORAGE_MEMORY, background);
+        int result = warp(frame, 1, m, background);
         qi_test_fail_file_op(static_cast<int>(quill::FileOp::Read), 0);
         ASSERT_GE(result, 0) << "a blank source needs no read";
         Compared cmp = compare_affine(white, m, background, frame_pixels(result), false);
@@ -581,9 +570,8 @@ TEST_F(WarpTest, BlankBilevelSourceIsWarpedWithoutReading) {
     Raster tile(128, 128, 1, 0x0F);
     QI_Rect rect{256, 128, 383, 255};
     ASSERT_EQ(QI_FrameSetRect(frame, &rect, tile.data(), 1, -1, -1), 1);
-    double params[6] = {c, s, 0, -s, c, 0};
     qi_test_fail_file_op(static_cast<int>(quill::FileOp::Read), 1);
-    EXPECT_EQ(QI_FrameTransform(frame, 1, params, nullptr, QI_STORAGE_MEMORY, kWhite), -1);
+    EXPECT_EQ(warp(frame, 1, m, kWhite), -1);
     qi_test_fail_file_op(static_cast<int>(quill::FileOp::Read), 0);
     EXPECT_EQ(frame_count(), 1);
     QI_FrameUnlock(frame);
@@ -606,10 +594,10 @@ TEST_F(WarpTest, ThousandfoldReductionOfTheDrawingPageKeepsItsMemoryBounded) {
                source.line());
     int frame = frame_from(source);
     ASSERT_GE(frame, 0);
-    double m[6] = {1000, 0, 0, 0, 1000, 0}, params[6] = {1000, 0, 0, 0, 1000, 0};
+    double m[6] = {1000, 0, 0, 0, 1000, 0};
     int64_t before = qs_test_live_bytes();
     qs_test_reset_peak_bytes();
-    int result = QI_FrameTransform(frame, 1, params, nullptr, QI_STORAGE_MEMORY, kBlack);
+    int result = warp(frame, 1, m, kBlack);
     int64_t peak = qs_test_peak_bytes() - before;
     ASSERT_GE(result, 0);
     EXPECT_LT(peak, 4 << 20) << "working memory of the warp";
@@ -699,8 +687,8 @@ TEST_F(WarpReportTest, ReportsAndLockStates) {
             ASSERT_EQ(QI_FrameLock(frame), 1);
         }
         reset();
-        double params[6] = {cos(0.3), sin(0.3), 0, -sin(0.3), cos(0.3), 0};
-        int result = QI_FrameTransform(frame, 1, params, nullptr, QI_STORAGE_MEMORY, 0xFFFFFFFFu);
+        const double turn[6] = {cos(0.3), sin(0.3), 0, -sin(0.3), cos(0.3), 0};
+        int result = warp(frame, 1, turn, 0xFFFFFFFFu);
         ASSERT_GE(result, 0);
         EXPECT_EQ(QI_FrameGetData(frame)->locked != 0, locked) << "the source keeps its lock state";
         EXPECT_EQ(QI_FrameGetData(result)->locked, 0);
@@ -732,8 +720,8 @@ TEST_F(WarpReportTest, CancelledWarpsLeaveNoFrameAndReport100) {
         int frame = frame_from(random_raster(200, 300, 2, random), storage);
         for (int refuse = 1;; ++refuse) {
             reset(refuse);
-            double params[6] = {0.9, 0.2, 0, -0.2, 0.9, 0};
-            int result = QI_FrameTransform(frame, 1, params, nullptr, storage, kWhite);
+            const double turn[6] = {0.9, 0.2, 0, -0.2, 0.9, 0};
+            int result = warp(frame, 1, turn, kWhite, nullptr, nullptr, storage);
             if (result >= 0) {
                 EXPECT_GT(refuse, 3);
                 QI_FrameDelete(result);
@@ -765,14 +753,10 @@ TEST_F(WarpTest, EveryAllocationAndTileWriteFailureGivesMinusOneAndLeavesNothing
         Raster source = random_raster(c.w, c.h, c.kind, random);
         int frame = frame_from(source, QI_STORAGE_SWAP);
         Raster want;
-        {
-            double params[8];
-            memcpy(params, c.params, sizeof params);
-            int result = QI_FrameTransform(frame, c.method, params, nullptr, QI_STORAGE_MEMORY, kBlack);
-            ASSERT_GE(result, 0);
-            want = frame_pixels(result);
-            QI_FrameDelete(result);
-        }
+        int first = warp(frame, c.method, c.params, kBlack);
+        ASSERT_GE(first, 0);
+        want = frame_pixels(first);
+        QI_FrameDelete(first);
         for (int step : {kFailAllocation, static_cast<int>(quill::FileOp::Write), static_cast<int>(quill::FileOp::Read)}) {
             int failures = 0;
             int64_t live = qs_test_live_blocks();
@@ -780,9 +764,7 @@ TEST_F(WarpTest, EveryAllocationAndTileWriteFailureGivesMinusOneAndLeavesNothing
             fail_each_step(
                 step,
                 [&] {
-                    double params[8];
-                    memcpy(params, c.params, sizeof params);
-                    result = QI_FrameTransform(frame, c.method, params, nullptr, QI_STORAGE_SWAP, kBlack);
+                    result = warp(frame, c.method, c.params, kBlack, nullptr, nullptr, QI_STORAGE_SWAP);
                     return result >= 0;
                 },
                 [&](int64_t n) {
