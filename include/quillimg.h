@@ -374,11 +374,13 @@ QI_API void QI_DmriUniformFill(uint8_t *pixels, int width, int height, uint32_t 
  *  method 2: `params` holds the corners P0..P3 (x, y each) of a
  *    quadrilateral in the result plane, in order around it; the source
  *    corners (0, 0), (W, 0), (W, H), (0, H) land on P0, P1, P2, P3. The
- *    result is the corners' bounding box in that plane; result pixel
- *    (x, y) is the plane's point (x + 0.5, y + 0.5) offset by the box's
- *    left and top. `origin`, when given, holds a point (x, y) of that plane
- *    on entry and receives the source position that the warp gives for
- *    (x + 0.5, y + 0.5), rounded to the nearest integer.
+ *    result covers the corners' bounding box in that plane, from L and T,
+ *    the floors of its left and top: result pixel (x, y) is the plane's
+ *    point (L + x + 0.5, T + y + 0.5) and takes the source pixel whose area
+ *    holds its image. `origin`, when given, holds a point (x, y) of that
+ *    plane on entry and receives the source position that the warp gives
+ *    for (x + 0.5, y + 0.5), rounded to the nearest integer (left as it was
+ *    where the warp gives no finite position).
  * The new frame has the source's kind, palette and coding mode, and
  * `storage` (as for QI_FrameCreate). The source keeps its lock state. Reports
  * 0 and message slot 10 ("AffineTrn"), then a percentage per band of 128
