@@ -23,6 +23,11 @@ int64_t qs_test_allocation_count(void);
 void qs_test_reset_allocation_count(void);
 /* Blocks currently held (allocated and not yet released). */
 int64_t qs_test_live_blocks(void);
+/* Bytes currently held, and the most held since the last peak reset (which
+ * starts the peak at the bytes held now). */
+int64_t qs_test_live_bytes(void);
+int64_t qs_test_peak_bytes(void);
+void qs_test_reset_peak_bytes(void);
 #endif
 
 #ifdef __cplusplus

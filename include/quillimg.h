@@ -351,6 +351,56 @@ QI_API int QI_FrameMirrorY(int frame);
  */
 QI_API int QI_FrameColorBoundaries(int frame);
 
+/* ---- Uniform fill, affine and quadrilateral warps ---------------------- */
+
+/*
+ * Fills a raw raster of `kind` (1, 2 or 4), `height` lines of
+ * QI_GetLineBWi(kind, width) bytes, with `colour`. Kinds 1 and 2 (and 3)
+ * take the colour's low byte in every byte of the buffer, padding included
+ * (kind 1: the pattern of 8 pixels, 0xFF white, 0x00 black); kind 4 gives
+ * each line's `width` pixels the colour's three low bytes and leaves the
+ * line padding alone. Does nothing when `colour` is -1, `pixels` is null
+ * or a size is below 1.
+ */
+QI_API void QI_DmriUniformFill(uint8_t *pixels, int width, int height, uint32_t colour, int kind);
+
+/*
+ * Builds a new frame whose pixel (x, y) is the source pixel that a
+ * geometric map takes it to (nearest neighbour); result pixels that come
+ * from outside the source take `background` (-1 is taken as white).
+ *  method 1: `params` holds m0..m5 of the affine map from a result
+ *    position to a source position, sx = m0 x + m1 y + m2,
+ *    sy = m3 x + m4 y + m5. The result is the bounding box of the source
+ *    mapped backwards; m2 and m5 are shifted (in the caller's block) so that
+ *    result pixel (0, 0) is the box's top-left. Result pixel (x, y) takes the
+ *    source pixel whose area holds the image of its centre (x + 0.5,
+ *    y + 0.5); an image exactly on the boundary between two source pixels
+ *    takes the upper or left one. `origin`, when given, receives the box's
+ *    left and top in the result plane (truncated toward zero).
+ *  method 2: `params` holds the corners P0..P3 (x, y each) of a
+ *    quadrilateral in the result plane, in order around it; the source
+ *    corners (0, 0), (W, 0), (W, H), (0, H) land on P0, P1, P2, P3. The
+ *    result covers the corners' bounding box in that plane, from L and T,
+ *    the floors of its left and top: result pixel (x, y) is the plane's
+ *    point (L + x + 0.5, T + y + 0.5) and takes the source pixel whose area
+ *    holds its image. `origin`, when given, holds a point (x, y) of that
+ *    plane on entry and receives the source position that the warp gives
+ *    for (x + 0.5, y + 0.5), rounded to the nearest integer (left as it was
+ *    where the warp gives no finite position).
+ * The new frame has the source's kind, palette and coding mode, and
+ * `storage` (as for QI_FrameCreate). The source keeps its lock state. Reports
+ * 0 and message slot 10 ("AffineTrn"), then a percentage per band of 128
+ * result rows (a callback answer of 0 cancels), then 100.
+ * Returns the new, unlocked frame, which the caller owns and deletes with
+ * QI_FrameDelete; or -1 for an unknown frame, a method other than 1 and 2,
+ * a null or non-finite parameter, a singular (|det| < 1e-6) or too large
+ * matrix, an empty or too large result (these before any report), or when
+ * a frame cannot be locked or made, memory or a tile read or write fails,
+ * or the host cancels (no frame is left behind then).
+ */
+QI_API int QI_FrameTransform(int frame, int method, double *params, int *origin, int storage,
+                             uint32_t background);
+
 /* ---- Colour conversions and colour edits ------------------------------- */
 
 /*
