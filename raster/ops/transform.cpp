@@ -3,9 +3,10 @@
  * creates the result frame and walks its tiles; the geometry is in
  * warp_map.cpp and the pixel copies in warp_sample.cpp.
  *
- * The result is built one 128 x 128 tile at a time, bands of tile rows from
- * the top, so that every result tile is written whole, once, and never
- * decoded. For each tile:
+ * The result is built one 128 x 128 tile at a time through the core's tile
+ * walk, bands of tile rows from the top: every result tile is built in
+ * place in the frame's work buffer, written whole, once, and never decoded.
+ * For each tile:
  *  1. The tile is filled with the background.
  *  2. Method 1 (affine, so the box of the tile's corners bounds every
  *     position): when that box, widened by 2 pixels, misses the source, or
@@ -27,7 +28,7 @@
  *     decoded once per result tile, and the working memory stays bounded
  *     whatever the map. The pixels are the same as a single read gives.
  *
- * Working memory: positions (2 x 64 KB), one result tile, the region
+ * Working memory: positions (2 x 64 KB), the region
  * buffer, and (only when step 5 is needed) the sort keys (128 KB). The
  * region buffer is sized by a first pass over the result tiles to the
  * largest source box any of them needs (the corners' box clipped to the
@@ -64,6 +65,7 @@
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
 #include "../core/progress.h"
+#include "../core/tile_walk.h"
 #include "../core/tiles.h"
 #include "../core/new_frame.h"
 #include "quillstd.h"
@@ -114,7 +116,7 @@ public:
     bool allocate() {
         regionBytes_ = region_size();
         return xs_.allocate(kPositions) && ys_.allocate(kPositions) && rows_.allocate(1) &&
-               tile_.allocate(tile_bytes(kind_)) && region_.allocate(regionBytes_);
+               region_.allocate(regionBytes_);
     }
 
     // Every band of result rows, with its progress report.
@@ -123,10 +125,11 @@ public:
         for (int32_t y0 = 0; y0 < height; y0 += kTileSide) {
             if (!progress_remaining(height - y0, height))
                 return false;
-            int32_t th = min32(kTileSide, height - y0);
-            for (int32_t x0 = 0; x0 < width; x0 += kTileSide)
-                if (!do_tile(x0, y0, min32(kTileSide, width - x0), th))
-                    return false;
+            // The result is new and every part a whole tile: each is built
+            // in place in the decoded tile, never read first.
+            QI_Rect band{0, y0, width - 1, min32(y0 + kTileSide, height) - 1};
+            if (!walk_tiles(result_, band, TileAccess::Overwrite, [&](const TilePart &part) { return do_tile(part); }))
+                return false;
         }
         return true;
     }
@@ -166,13 +169,10 @@ private:
         return true;
     }
 
-    bool do_tile(int32_t x0, int32_t y0, int32_t w, int32_t h) {
-        TileRaster tile{tile_.get(), QI_GetLineBWi(kind_, w), w, h};
-        QI_Rect out{x0, y0, x0 + w - 1, y0 + h - 1};
-        QI_DmriUniformFill(tile.pixels, w, h, background_, kind_);
-        if (!fill_tile(x0, y0, tile))
-            return false;
-        return frame_set_rect(result_, out, tile.pixels, kind_, -1, -1);
+    bool do_tile(const TilePart &part) {
+        TileRaster tile{part.row, part.stride, part.width, part.height};
+        QI_DmriUniformFill(tile.pixels, part.width, part.height, background_, kind_);
+        return fill_tile(part.rect.left, part.rect.top, tile);
     }
 
     // Steps 2 to 5 of the header: the tile's pixels over the background.
@@ -287,7 +287,7 @@ private:
     HeapBlock<int32_t> xs_, ys_;
     HeapBlock<uint64_t> keys_;
     HeapBlock<AffineRows> rows_;
-    HeapBlock<uint8_t> tile_, region_;
+    HeapBlock<uint8_t> region_;
     uint32_t regionBytes_ = 0;
 };
 
