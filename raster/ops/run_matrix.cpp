@@ -62,17 +62,8 @@ constexpr int64_t kMaxVertices = int64_t(1) << 24;
 constexpr double kCoordinateLimit = 2147483646.0;
 constexpr uint64_t kGrowBytes = 65536;
 
-struct Edge {
-    int32_t xa, ya, xb, yb; // as given: a is the first vertex
-    int32_t top, bottom;    // min and max of ya, yb
-};
-
-// An active edge with its crossing stepped row by row: the numerator
-// n = q * d + rem (0 <= rem < d, d > 0) of the crossing's offset from xa.
-struct ActiveEdge {
-    int64_t q, rem, d, stepQ, stepRem;
-    int32_t xa, bottom, x;
-};
+using Edge = SweepEdge;
+using ActiveEdge = SweepActive;
 
 int64_t floor_div(int64_t n, int64_t d) {
     int64_t q = n / d;
@@ -98,7 +89,7 @@ bool read_vertex(const uint8_t *p, bool integerPoints, int32_t &x, int32_t &y) {
 }
 
 struct Outline {
-    HeapBlock<Edge> edges;
+    HeapBlock<Edge> &edges;
     int64_t edgeCount = 0;
     int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
 };
@@ -162,38 +153,6 @@ bool read_edges(const uint8_t *set, bool integerPoints, int64_t vertices, Outlin
     return o.maxX - o.minX + 1 <= kMaxPolygonSpan && o.maxY - o.minY + 1 <= kMaxPolygonSpan;
 }
 
-// Event rows: one bit per row of the box for every row that holds a vertex
-// (the ends of the non-horizontal edges and the box's top and bottom cover
-// them all: a horizontal edge's row is a neighbour edge's end).
-bool mark_event_rows(const Outline &o, HeapBlock<uint32_t> &marks) {
-    size_t rows = static_cast<size_t>(o.maxY - o.minY + 1);
-    if (!marks.allocate(rows / 32 + 1))
-        return false;
-    memset(marks.get(), 0, (rows / 32 + 1) * 4);
-    auto mark = [&](int64_t y) {
-        size_t r = static_cast<size_t>(y - o.minY);
-        marks[r / 32] |= 1u << (r % 32);
-    };
-    mark(o.minY);
-    mark(o.maxY);
-    for (int64_t i = 0; i < o.edgeCount; ++i) {
-        mark(o.edges[static_cast<size_t>(i)].top);
-        mark(o.edges[static_cast<size_t>(i)].bottom);
-    }
-    return true;
-}
-
-// The first marked row after y.
-int64_t next_event(const HeapBlock<uint32_t> &marks, int64_t minY, int64_t y) {
-    size_t r = static_cast<size_t>(y - minY) + 1;
-    for (;;) {
-        uint32_t word = marks[r / 32] >> (r % 32);
-        if (word)
-            return minY + static_cast<int64_t>(r) + __builtin_ctz(word);
-        r = (r / 32 + 1) * 32;
-    }
-}
-
 // Sets up the stepping of an edge's crossing from row r on.
 ActiveEdge start_edge(const Edge &e, int64_t r) {
     int64_t dx = static_cast<int64_t>(e.xb) - e.xa, dy = static_cast<int64_t>(e.yb) - e.ya;
@@ -239,20 +198,21 @@ void sort_by_crossing(ActiveEdge *active, int64_t count) {
     }
 }
 
-// Makes room for `more` int32 values after `used`, by the growth rule.
-bool reserve(RunMatrix &m, size_t &capacityBytes, uint64_t more) {
+// Makes room for `more` int32 values after the used ones, by the growth
+// rule; a block already large enough (a band) never grows.
+bool reserve(RunMatrix &m, uint64_t more) {
     uint64_t usedBytes = static_cast<uint64_t>(m.words) * 4, needBytes = more * 4;
-    if (usedBytes + needBytes < capacityBytes)
+    if (usedBytes + needBytes < m.capacity * 4)
         return true;
     uint64_t grown = usedBytes + needBytes + kGrowBytes;
     if (grown > UINT32_MAX || !m.block.resize(static_cast<size_t>(grown / 4)))
         return false;
-    capacityBytes = static_cast<size_t>(grown / 4) * 4;
+    m.capacity = static_cast<size_t>(grown / 4);
     return true;
 }
 
-// Writes the rows of the span [y, next): the crossings of every active edge,
-// sorted and paired.
+// Writes rows [y, next) with `count` active edges: the crossings of every
+// active edge, sorted and paired.
 void write_span(RunMatrix &m, ActiveEdge *active, int64_t count, int64_t y, int64_t next) {
     int32_t *out = m.block.get() + m.words;
     for (int64_t r = y; r < next; ++r) {
@@ -269,55 +229,127 @@ void write_span(RunMatrix &m, ActiveEdge *active, int64_t count, int64_t y, int6
     m.words = static_cast<size_t>(out - m.block.get());
 }
 
-bool build_rows(const Outline &o, const HeapBlock<uint32_t> &marks, RunMatrix &m) {
-    Edge *edges = o.edges.get();
-    std::sort(edges, edges + o.edgeCount, [](const Edge &a, const Edge &b) { return a.top < b.top; });
-    HeapBlock<ActiveEdge> active(static_cast<size_t>(o.edgeCount) + 1);
-    size_t capacityBytes = kGrowBytes;
-    if (!active || !m.block.allocate(kGrowBytes / 4))
+} // namespace
+
+bool RunSweep::start(const void *polygons, bool integerPoints) {
+    if (!polygons)
         return false;
-    int64_t count = 0, nextEdge = 0;
-    for (int64_t y = o.minY; y != o.maxY;) {
-        int64_t next = next_event(marks, o.minY, y);
-        int64_t kept = 0;
-        for (int64_t i = 0; i < count; ++i)
-            if (active[static_cast<size_t>(i)].bottom > y)
-                active[static_cast<size_t>(kept++)] = active[static_cast<size_t>(i)];
-        count = kept;
-        for (; nextEdge < o.edgeCount && edges[nextEdge].top <= y; ++nextEdge)
-            active[static_cast<size_t>(count++)] = start_edge(edges[nextEdge], y);
+    const uint8_t *set = static_cast<const uint8_t *>(polygons);
+    int64_t vertices = count_vertices(set, integerPoints);
+    Outline o{edges_};
+    if (vertices < 3 || !read_edges(set, integerPoints, vertices, o))
+        return false;
+    edgeCount_ = o.edgeCount;
+    std::sort(edges_.get(), edges_.get() + edgeCount_, [](const Edge &a, const Edge &b) { return a.top < b.top; });
+    minY_ = o.minY;
+    maxY_ = o.maxY;
+    rect_ = QI_Rect{static_cast<int32_t>(o.minX), static_cast<int32_t>(o.minY), static_cast<int32_t>(o.maxX - 1),
+                    static_cast<int32_t>(o.maxY - 1)};
+    if (!active_.allocate(static_cast<size_t>(edgeCount_) + 1) || !check_spans())
+        return false;
+    count_ = 0;
+    nextEdge_ = 0;
+    row_ = minY_;
+    event_ = minY_;
+    return true;
+}
+
+// Every span of rows between two event rows must be crossed by an even,
+// non-zero number of edges. The counts follow from the sorted tops and
+// bottoms alone, so the check costs no crossing and the set fails before a
+// row is written.
+bool RunSweep::check_spans() {
+    HeapBlock<int32_t> bottoms(static_cast<size_t>(edgeCount_) + 1);
+    if (!bottoms)
+        return false;
+    for (int64_t i = 0; i < edgeCount_; ++i)
+        bottoms[static_cast<size_t>(i)] = edges_[static_cast<size_t>(i)].bottom;
+    std::sort(bottoms.get(), bottoms.get() + edgeCount_);
+    widest_ = 0;
+    int64_t tops = 0, ends = 0;
+    for (int64_t y = minY_; y < maxY_;) {
+        while (tops < edgeCount_ && edges_[static_cast<size_t>(tops)].top <= y)
+            ++tops;
+        while (ends < edgeCount_ && bottoms[static_cast<size_t>(ends)] <= y)
+            ++ends;
+        int64_t count = tops - ends;
         if (count == 0 || count % 2 != 0)
             return false;
-        if (!reserve(m, capacityBytes, static_cast<uint64_t>(count + 1) * static_cast<uint64_t>(next - y)))
-            return false;
-        write_span(m, active.get(), count, y, next);
+        widest_ = std::max(widest_, count);
+        int64_t next = maxY_;
+        if (tops < edgeCount_)
+            next = std::min<int64_t>(next, edges_[static_cast<size_t>(tops)].top);
+        if (ends < edgeCount_)
+            next = std::min<int64_t>(next, bottoms[static_cast<size_t>(ends)]);
         y = next;
     }
     return true;
 }
 
-} // namespace
+// At an event row: edges that end there leave the active list, edges that
+// start there join it; the next event is the nearest top or bottom below.
+void RunSweep::update_active() {
+    int64_t kept = 0;
+    for (int64_t i = 0; i < count_; ++i)
+        if (active_[static_cast<size_t>(i)].bottom > row_)
+            active_[static_cast<size_t>(kept++)] = active_[static_cast<size_t>(i)];
+    count_ = kept;
+    for (; nextEdge_ < edgeCount_ && edges_[static_cast<size_t>(nextEdge_)].top <= row_; ++nextEdge_)
+        if (edges_[static_cast<size_t>(nextEdge_)].bottom > row_)
+            active_[static_cast<size_t>(count_++)] = start_edge(edges_[static_cast<size_t>(nextEdge_)], row_);
+    event_ = maxY_;
+    if (nextEdge_ < edgeCount_)
+        event_ = edges_[static_cast<size_t>(nextEdge_)].top;
+    for (int64_t i = 0; i < count_; ++i)
+        event_ = std::min<int64_t>(event_, active_[static_cast<size_t>(i)].bottom);
+}
+
+void RunSweep::skip_to(int64_t row) {
+    if (row <= row_)
+        return;
+    // Edges that start above the row and still cross it join with their
+    // stepping set up at the row itself: no row is stepped through.
+    row_ = row;
+    count_ = 0;
+    nextEdge_ = 0;
+    for (; nextEdge_ < edgeCount_ && edges_[static_cast<size_t>(nextEdge_)].top < row_; ++nextEdge_)
+        if (edges_[static_cast<size_t>(nextEdge_)].bottom > row_)
+            active_[static_cast<size_t>(count_++)] = start_edge(edges_[static_cast<size_t>(nextEdge_)], row_);
+    event_ = row_; // update_active at this row adds the edges starting here
+}
+
+bool RunSweep::write_rows(int64_t last, RunMatrix &out) {
+    last = std::min(last, maxY_ - 1);
+    while (row_ <= last) {
+        if (row_ == event_)
+            update_active();
+        int64_t end = std::min(event_, last + 1);
+        if (!reserve(out, static_cast<uint64_t>(count_ + 1) * static_cast<uint64_t>(end - row_)))
+            return false;
+        write_span(out, active_.get(), count_, row_, end);
+        row_ = end;
+    }
+    return true;
+}
 
 bool polygons_to_runs(const void *polygons, bool integerPoints, RunMatrix &out) {
     out.block.reset();
-    out.words = 0;
-    if (!polygons)
-        return false;
-    const uint8_t *set = static_cast<const uint8_t *>(polygons);
-    int64_t vertices = count_vertices(set, integerPoints);
-    Outline o;
-    HeapBlock<uint32_t> marks;
-    if (vertices < 3 || !read_edges(set, integerPoints, vertices, o) || !mark_event_rows(o, marks) ||
-        !build_rows(o, marks, out)) {
+    out.words = out.capacity = 0;
+    RunSweep sweep;
+    if (!sweep.start(polygons, integerPoints) || !out.block.allocate(kGrowBytes / 4)) {
         out.block.reset();
-        out.words = 0;
         return false;
     }
-    out.rect = QI_Rect{static_cast<int32_t>(o.minX), static_cast<int32_t>(o.minY), static_cast<int32_t>(o.maxX - 1),
-                       static_cast<int32_t>(o.maxY - 1)};
+    out.capacity = kGrowBytes / 4;
+    out.rect = sweep.rect();
+    if (!sweep.write_rows(out.rect.bottom, out)) {
+        out.block.reset();
+        out.words = out.capacity = 0;
+        return false;
+    }
     // Shrinking never fails in practice; if it does the larger block serves.
-    if (out.words > 0)
-        out.block.resize(out.words);
+    if (out.words > 0 && out.block.resize(out.words))
+        out.capacity = out.words;
     return true;
 }
 
@@ -345,33 +377,24 @@ bool run_matrix_is_valid(const RunMatrix &m) {
     return at == m.words;
 }
 
-bool index_rows(const RunMatrix &matrix, HeapBlock<uint32_t> &rows) {
-    int64_t count = static_cast<int64_t>(matrix.rect.bottom) - matrix.rect.top + 1;
-    if (count < 1 || !rows.allocate(static_cast<size_t>(count)))
-        return false;
-    size_t at = 0;
-    for (int64_t r = 0; r < count; ++r) {
-        rows[static_cast<size_t>(r)] = static_cast<uint32_t>(at);
-        at += 1 + 2 * static_cast<size_t>(matrix.block[at]);
-    }
-    return true;
-}
-
-void clear_pixels(uint8_t *row, int32_t start, int32_t end) {
+void clear_pixels(uint8_t *row, int32_t start, int32_t end, bool white) {
     int32_t first = start >> 3, last = (end - 1) >> 3;
     uint8_t head = static_cast<uint8_t>(0xFFu >> (start & 7));
     uint8_t tail = static_cast<uint8_t>(0xFFu << (7 - ((end - 1) & 7)));
+    auto paint = [white](uint8_t &byte, uint8_t mask) {
+        byte = static_cast<uint8_t>(white ? byte | mask : byte & ~mask);
+    };
     if (first == last) {
-        row[first] = static_cast<uint8_t>(row[first] & ~(head & tail));
+        paint(row[first], head & tail);
         return;
     }
-    row[first] = static_cast<uint8_t>(row[first] & ~head);
-    memset(row + first + 1, 0, static_cast<size_t>(last - first - 1));
-    row[last] = static_cast<uint8_t>(row[last] & ~tail);
+    paint(row[first], head);
+    memset(row + first + 1, white ? 0xFF : 0, static_cast<size_t>(last - first - 1));
+    paint(row[last], tail);
 }
 
 int32_t paint_row_runs(const int32_t *runs, int32_t k, int32_t from, int64_t left, int64_t right, int64_t origin,
-                       uint8_t *row) {
+                       uint8_t *row, bool white) {
     int32_t i = from;
     while (i < k && runs[2 * i + 1] <= left)
         ++i;
@@ -382,7 +405,7 @@ int32_t paint_row_runs(const int32_t *runs, int32_t k, int32_t from, int64_t lef
             break;
         int64_t s = std::max(start, left), e = std::min(end, right + 1);
         if (s < e)
-            clear_pixels(row, static_cast<int32_t>(s - origin), static_cast<int32_t>(e - origin));
+            clear_pixels(row, static_cast<int32_t>(s - origin), static_cast<int32_t>(e - origin), white);
     }
     while (resume < k && runs[2 * resume + 1] <= right + 1)
         ++resume;
