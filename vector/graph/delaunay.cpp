@@ -3,22 +3,26 @@
  * boundary points, by a sweep with exact integer predicates, handed out as
  * neighbour lists in angular order.
  *
- * The sweep. Points arrive sorted by x, then y. Each new point p is then
- * the largest point so far in that order, hence a vertex of the hull of the
- * points seen so far with p, and strictly outside the old hull:
+ * The sweep. Points are taken in order of their distance from the centre
+ * of the object's bounding box (exact squared distances in 64 bits). Every
+ * point seen so far then lies in the closed disc round the centre through
+ * the new point p, and so does their hull; a disc is strictly convex, so p,
+ * on its rim, lies strictly outside that hull (or coincides with a point
+ * already seen, which refuses the object). p sees the hull edges on whose
+ * outer side it lies strictly:
  *
- *        hull (counter-clockwise)          p sees the hull edges on whose
- *          c ---- b                        outer side it lies strictly:
- *         /        \      . p              (b, a) and (a, z) here; it is
- *        d          a  .'                  joined to b, a and z, one new
- *         \        / .'                    triangle per visible edge, and
- *          e ---- z'                       replaces a on the hull.
+ *        hull (counter-clockwise)          here (b, a) and (a, z): p is
+ *          c ---- b                        joined to b, a and z, one new
+ *         /        \      . p              triangle per visible edge, and
+ *        d          a  .'                  replaces a on the hull.
+ *         \        / .'
+ *          e ---- z'
  *
- * The point inserted just before p is the old hull's largest vertex, and
- * one of its two hull edges is always visible from p (the hull lies in the
- * half-plane x <= its x, and on its column below it), so the visible chain
- * is found by walking the hull both ways from there: no search structure,
- * and the walk costs what it removes from the hull (amortised O(1)).
+ * A visible edge is found from a table of hull vertices by their angle
+ * round the centre (a pseudo-angle in floating point: only a hint where to
+ * start, never a predicate), walking the hull forward from the vertex the
+ * table gives until an edge is visible, then extending the visible chain
+ * both ways. The outward growth keeps the hull round and the walks short.
  * After the new triangles are made, Lawson's flips restore the empty-circle
  * property: the edge of each new triangle opposite p is tested against the
  * triangle across it; when that triangle's far corner d lies strictly
@@ -27,18 +31,20 @@
  * makes triangles that contain p, so a stack of triangles with p at
  * corner 2 is all the bookkeeping (one entry per triangle at most).
  *
- * The start. The first points may lie on one line; they wait, in order,
- * until the first point p off that line arrives, which is joined to all of
- * them (a fan of triangles, each with two of the line's points). The fan is
- * Delaunay already: the circle through two neighbours on the line meets the
- * line only in them. If every point lies on one line the result is the path
- * through them in order, and there is no triangle.
+ * The start. The first points may lie on one line; they wait until the
+ * first point p off that line arrives, are put in order along the line, and
+ * p is joined to all of them (a fan of triangles, each with two of the
+ * line's points). The fan is Delaunay already: the circle through two
+ * neighbours on the line meets the line only in them. If every point lies
+ * on one line the result is the path through them in order along it, and
+ * there is no triangle.
  *
  * Predicates. orient() is a 64-bit cross product (coordinate differences
  * below 2^17, products below 2^34). in_circle() needs squared lengths
  * (below 2^35) times cross products (below 2^35): 2^70, beyond 64 bits, so
- * it is taken in 128-bit integers; exact, so no point is ever on the wrong
- * side of a circle and the flips terminate.
+ * it is taken in 128-bit integers unless every difference is below 2^14
+ * (the common case, where 64 bits hold it); exact either way, so no point
+ * is ever on the wrong side of a circle and the flips terminate.
  *
  * Co-circular points: an edge is flipped only when the far point lies
  * strictly inside the circle, so four co-circular points keep whichever
@@ -58,12 +64,21 @@
  *    (each a shift of the list), and the lists come out in angular order by
  *    construction. The price is 48 bytes a triangle of working memory,
  *    allocated once for the largest object.
+ *  - Distance order rather than a sweep by x: on the standard drawing page
+ *    a sweep by x (then y) took 61 s, almost all of it in flips: each new
+ *    point on a long curve or a frame line joins a thin fan that later
+ *    points flip again and again. By distance the hull grows like a disc,
+ *    new triangles are rarely thin, and the page takes well under a second.
  *  - The hull front and the flip stack are sized from the largest object
  *    (a front of one entry per point, a stack of one per triangle), not
  *    fixed at 32768 entries: no object is refused for its size and nothing
  *    can be written past them.
  */
 #include "graph_internal.h"
+
+#include <math.h>
+
+#include <algorithm>
 
 namespace quill {
 namespace graph {
@@ -237,6 +252,8 @@ bool insert(Mesh &m, int32_t s, int32_t p) {
         }
         prevT = t;
         push(m, t);
+        if (a != l)
+            m.next[a] = -1; // off the hull now
         a = b;
     }
     m.hullTri[l] = firstT; // its edge (l, p)
@@ -311,20 +328,197 @@ int64_t write_path(const uint32_t *order, uint32_t n, Lists &lists) {
     return cursor;
 }
 
+
+// Position of (x, y) along a Hilbert curve over the 16-bit plane.
+uint32_t hilbert(uint32_t x, uint32_t y) {
+    uint32_t d = 0;
+    for (uint32_t s = 1u << 15; s > 0; s >>= 1) {
+        const uint32_t rx = (x & s) ? 1 : 0, ry = (y & s) ? 1 : 0;
+        d += s * s * ((3 * rx) ^ ry);
+        if (ry == 0) {
+            if (rx == 1) {
+                x = s - 1 - (x & (s - 1)) + (x & ~(2 * s - 1));
+                y = s - 1 - (y & (s - 1)) + (y & ~(2 * s - 1));
+            }
+            const uint32_t t = x;
+            x = y, y = t;
+        }
+    }
+    return d;
+}
+
+// Sorts order[] along the Hilbert curve (ties by index): consecutive points
+// are near each other, so each walk from the last point is short.
+void sort_spatially(const int32_t *x, const int32_t *y, uint32_t *order, uint32_t n, uint64_t *keys) {
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t h = hilbert(static_cast<uint32_t>(x[order[i]]) & 0xFFFFu, static_cast<uint32_t>(y[order[i]]) & 0xFFFFu);
+        keys[i] = uint64_t{h} << 28 | order[i]; // an index is below 2^28
+    }
+    std::sort(keys, keys + n);
+    for (uint32_t i = 0; i < n; ++i)
+        order[i] = static_cast<uint32_t>(keys[i] & 0x0FFFFFFFu);
+}
+
+// Puts the k collinear points of order[] in order along their line (by x,
+// then y); false when two coincide.
+bool sort_along_line(const int32_t *x, const int32_t *y, uint32_t *order, uint32_t k) {
+    std::sort(order, order + k, [&](uint32_t a, uint32_t b) { return x[a] != x[b] ? x[a] < x[b] : y[a] < y[b]; });
+    for (uint32_t i = 1; i < k; ++i)
+        if (x[order[i]] == x[order[i - 1]] && y[order[i]] == y[order[i - 1]])
+            return false;
+    return true;
+}
+
+// Sets the owner of every hull edge among the outer edges of triangle t.
+void claim_hull_edges(Mesh &m, int32_t t) {
+    for (int k = 0; k < 3; ++k)
+        if (m.across[at3(t, k)] < 0)
+            m.hullTri[m.corners[at3(t, k)]] = t;
+}
+
+// Points the outer neighbour of t's edge k back at t.
+void relink(Mesh &m, int32_t t, int k) {
+    const int32_t o = m.across[at3(t, k)];
+    repoint(m, o, m.corners[at3(t, (k + 1) % 3)], m.corners[at3(t, k)], t);
+}
+
+void set_triangle(Mesh &m, int32_t t, int32_t a, int32_t b, int32_t c, int32_t na, int32_t nb, int32_t nc) {
+    m.corners[at3(t, 0)] = a, m.corners[at3(t, 1)] = b, m.corners[at3(t, 2)] = c;
+    m.across[at3(t, 0)] = na, m.across[at3(t, 1)] = nb, m.across[at3(t, 2)] = nc;
+}
+
+// p strictly inside triangle t: three triangles round p.
+bool split_triangle(Mesh &m, int32_t t, int32_t p) {
+    const int32_t a = m.corners[at3(t, 0)], b = m.corners[at3(t, 1)], c = m.corners[at3(t, 2)];
+    const int32_t nAB = m.across[at3(t, 0)], nBC = m.across[at3(t, 1)], nCA = m.across[at3(t, 2)];
+    const int32_t t2 = add_triangle(m, 0, 0, 0), t3 = add_triangle(m, 0, 0, 0);
+    if (t2 < 0 || t3 < 0)
+        return false;
+    set_triangle(m, t, a, b, p, nAB, t2, t3);
+    set_triangle(m, t2, b, c, p, nBC, t3, t);
+    set_triangle(m, t3, c, a, p, nCA, t, t2);
+    for (int32_t n : {t, t2, t3}) {
+        relink(m, n, 0);
+        claim_hull_edges(m, n);
+        push(m, n);
+    }
+    legalise(m);
+    return true;
+}
+
+// p on edge 0 of triangle t (strictly between its corners): the edge is
+// split, and so are both triangles on it.
+bool split_edge(Mesh &m, int32_t t, int32_t p) {
+    const int32_t a = m.corners[at3(t, 0)], b = m.corners[at3(t, 1)], c = m.corners[at3(t, 2)];
+    const int32_t o = m.across[at3(t, 0)];
+    const int32_t nBC = m.across[at3(t, 1)], nCA = m.across[at3(t, 2)];
+    const int32_t t2 = add_triangle(m, 0, 0, 0);
+    if (t2 < 0)
+        return false;
+    if (o < 0) {
+        // A hull edge: a -> p -> b on the hull.
+        set_triangle(m, t, b, c, p, nBC, t2, -1);
+        set_triangle(m, t2, c, a, p, nCA, -1, t);
+        m.next[a] = p, m.prev[p] = a, m.next[p] = b, m.prev[b] = p;
+        m.hullTri[a] = t2; // edge (a, p)
+        m.hullTri[p] = t;  // edge (p, b)
+        for (int32_t n : {t, t2}) {
+            relink(m, n, 0);
+            claim_hull_edges(m, n);
+            push(m, n);
+        }
+        legalise(m);
+        return true;
+    }
+    const int k = edge_of(m, o, b, a);
+    if (k < 0)
+        return false;
+    const int32_t d = m.corners[at3(o, (k + 2) % 3)];
+    const int32_t nAD = m.across[at3(o, (k + 1) % 3)], nDB = m.across[at3(o, (k + 2) % 3)];
+    const int32_t t4 = add_triangle(m, 0, 0, 0);
+    if (t4 < 0)
+        return false;
+    set_triangle(m, t, b, c, p, nBC, t2, t4);
+    set_triangle(m, t2, c, a, p, nCA, o, t);
+    set_triangle(m, o, a, d, p, nAD, t4, t2);
+    set_triangle(m, t4, d, b, p, nDB, t, o);
+    for (int32_t n : {t, t2, o, t4}) {
+        relink(m, n, 0);
+        claim_hull_edges(m, n);
+        push(m, n);
+    }
+    legalise(m);
+    return true;
+}
+
+// Walks from triangle t towards p and inserts it where it lands. Returns a
+// triangle that has p as a corner, or -1 (p coincides with a point, or the
+// walk does not end: neither happens on distinct points).
+int32_t locate_and_insert(Mesh &m, int32_t t, int32_t p) {
+    for (uint32_t guard = 0; guard <= 2 * m.capacity + 8; ++guard) {
+        int crossed = -1, onEdge = -1;
+        for (int k = 0; k < 3 && crossed < 0; ++k) {
+            const int32_t a = m.corners[at3(t, k)], b = m.corners[at3(t, (k + 1) % 3)];
+            const int64_t o = orient(m.x, m.y, u(a), u(b), u(p));
+            if (o < 0)
+                crossed = k;
+            else if (o == 0)
+                onEdge = k;
+        }
+        if (crossed >= 0) {
+            const int32_t next = m.across[at3(t, crossed)];
+            if (next >= 0) {
+                t = next;
+                continue;
+            }
+            // Beyond a hull edge: it runs from its start vertex on the hull.
+            const int32_t s = m.corners[at3(t, crossed)];
+            const uint32_t before = m.triangles;
+            if (!insert(m, s, p))
+                return -1;
+            return static_cast<int32_t>(before); // the first new triangle
+        }
+        if (onEdge >= 0) {
+            const int32_t a = m.corners[at3(t, onEdge)], b = m.corners[at3(t, (onEdge + 1) % 3)];
+            if ((m.x[a] == m.x[p] && m.y[a] == m.y[p]) || (m.x[b] == m.x[p] && m.y[b] == m.y[p]))
+                return -1; // a point seen already
+            // Rotate t so that the edge is edge 0.
+            const int32_t c = m.corners[at3(t, (onEdge + 2) % 3)];
+            const int32_t n0 = m.across[at3(t, onEdge)], n1 = m.across[at3(t, (onEdge + 1) % 3)],
+                          n2 = m.across[at3(t, (onEdge + 2) % 3)];
+            set_triangle(m, t, a, b, c, n0, n1, n2);
+            return split_edge(m, t, p) ? t : -1;
+        }
+        return split_triangle(m, t, p) ? t : -1;
+    }
+    return -1;
+}
+
 } // namespace
 
 int in_circle(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     const int64_t adx = int64_t{x[a]} - x[d], ady = int64_t{y[a]} - y[d];
     const int64_t bdx = int64_t{x[b]} - x[d], bdy = int64_t{y[b]} - y[d];
     const int64_t cdx = int64_t{x[c]} - x[d], cdy = int64_t{y[c]} - y[d];
-    const wide alift = wide{adx * adx + ady * ady}, blift = wide{bdx * bdx + bdy * bdy}, clift = wide{cdx * cdx + cdy * cdy};
-    const wide det = alift * (bdx * cdy - cdx * bdy) + blift * (cdx * ady - adx * cdy) + clift * (adx * bdy - bdx * ady);
+    const int64_t alift = adx * adx + ady * ady, blift = bdx * bdx + bdy * bdy, clift = cdx * cdx + cdy * cdy;
+    const int64_t bc = bdx * cdy - cdx * bdy, ca = cdx * ady - adx * cdy, ab = adx * bdy - bdx * ady;
+    // Differences below 2^14 keep each lift below 2^29 and each cross
+    // product below 2^29: the sum of three products fits in 64 bits. Wider
+    // ones (objects more than 16384 pixels across) take 128 bits.
+    const int64_t span = (adx < 0 ? -adx : adx) | (ady < 0 ? -ady : ady) | (bdx < 0 ? -bdx : bdx) |
+                         (bdy < 0 ? -bdy : bdy) | (cdx < 0 ? -cdx : cdx) | (cdy < 0 ? -cdy : cdy);
+    if (span < (int64_t{1} << 14)) {
+        const int64_t det = alift * bc + blift * ca + clift * ab;
+        return det > 0 ? 1 : det < 0 ? -1 : 0;
+    }
+    const wide det = wide{alift} * bc + wide{blift} * ca + wide{clift} * ab;
     return det > 0 ? 1 : det < 0 ? -1 : 0;
 }
 
 uint64_t delaunay_work_bytes(uint64_t points) {
-    // corners, across: 3 words a triangle each, stack: 1; hull: 3 a point.
-    return 4 * (7 * 2 * points + 3 * points) + 64;
+    // corners, across: 3 words a triangle each, stack: 1; hull: 3 a point,
+    // the angle table 1, sort keys 2.
+    return 4 * (7 * 2 * points + 6 * points) + 128;
 }
 
 void delaunay_work_carve(void *block, uint32_t points, DelaunayWork &w) {
@@ -337,33 +531,52 @@ void delaunay_work_carve(void *block, uint32_t points, DelaunayWork &w) {
     w.stack = at, at += triangles;
     w.hullNext = at, at += points;
     w.hullPrev = at, at += points;
-    w.hullTri = at;
+    w.hullTri = at, at += points;
+    if (reinterpret_cast<uintptr_t>(at) % 8)
+        ++at;
+    w.keys = reinterpret_cast<uint64_t *>(at);
 }
 
-int64_t delaunay(const int32_t *x, const int32_t *y, const uint32_t *order, uint32_t n, DelaunayWork &w,
-                 Lists &lists) {
+int64_t delaunay(const int32_t *x, const int32_t *y, uint32_t *order, uint32_t n, DelaunayWork &w, Lists &lists) {
     if (n < 2) {
         if (n == 1)
             lists.start[order[0]] = 0, lists.count[order[0]] = 0;
         return 0;
     }
-    // The first point off the line of the first two.
+    sort_spatially(x, y, order, n, w.keys);
+    // The first point off the line of the first two; those before it are
+    // put in order along their line.
+    if (x[order[0]] == x[order[1]] && y[order[0]] == y[order[1]])
+        return -1;
     uint32_t k = 2;
     while (k < n && orient(x, y, order[0], order[1], order[k]) == 0)
         ++k;
+    if (!sort_along_line(x, y, order, k))
+        return -1;
     if (k == n)
         return write_path(order, n, lists);
     Mesh m{x, y, w.corners, w.across, w.hullNext, w.hullPrev, w.hullTri, w.stack, 0, w.triangleCapacity, 0};
+    for (uint32_t i = 0; i < n; ++i)
+        m.next[order[i]] = -1; // not on the hull (yet)
     if (!start_fan(m, order, k, static_cast<int32_t>(order[k])))
         return -1;
-    int32_t last = static_cast<int32_t>(order[k]);
+    int32_t last = static_cast<int32_t>(order[k]), lastTri = 0;
     for (uint32_t i = k + 1; i < n; ++i) {
         const int32_t p = static_cast<int32_t>(order[i]);
-        if (!insert(m, last, p))
+        lastTri = locate_and_insert(m, lastTri, p);
+        if (lastTri < 0)
             return -1;
         last = p;
     }
-    return write_lists(m, order, n, last, lists, w.entryCapacity);
+    (void)last;
+    // A hull vertex to start the hull walk from: the start of any edge with
+    // nothing beyond it.
+    int32_t h = -1;
+    for (uint32_t t = 0; t < m.triangles && h < 0; ++t)
+        for (int c = 0; c < 3 && h < 0; ++c)
+            if (m.across[at3(static_cast<int32_t>(t), c)] < 0)
+                h = m.corners[at3(static_cast<int32_t>(t), c)];
+    return h < 0 ? -1 : write_lists(m, order, n, h, lists, w.entryCapacity);
 }
 
 } // namespace graph

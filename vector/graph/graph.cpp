@@ -97,11 +97,11 @@ const int32_t *next_object(const int32_t *&cursor) {
 
 // Pass 1 for one measured object: its kept result, or null.
 void *triangulate_object(const int32_t *object, const void *contourBase, Object &obj, Lists &lists, uint32_t *order,
-                         uint64_t *keys, DelaunayWork &dw, uint32_t *tris, int32_t width, Maxima &kept) {
+                         DelaunayWork &dw, uint32_t *tris, int32_t width, Maxima &kept) {
     quantise_object(object, contourBase, obj);
     if (exclude_corners(obj, lists.count) < 3)
         return nullptr;
-    const uint32_t n = sweep_order(obj, lists.count, order, keys);
+    const uint32_t n = sweep_order(obj, lists.count, order);
     if (n < 3 || delaunay(obj.x, obj.y, order, n, dw, lists) < 0)
         return nullptr;
     const uint32_t triangles = prune_and_enumerate(obj, lists, width, tris);
@@ -158,7 +158,7 @@ bool pass1(const int32_t *objects, const void *contourBase, uint32_t nObj, int32
     if (max.points == 0)
         return true;
     const uint64_t p = max.points;
-    const uint64_t bytes = object_bytes(p, max.contours) + 8 * (p + 1) + 4 * (6 * p + 8) + 4 * (p + 1) + 8 * (p + 1) +
+    const uint64_t bytes = object_bytes(p, max.contours) + 8 * (p + 1) + 4 * (6 * p + 8) + 4 * (p + 1) +
                            delaunay_work_bytes(p) + 12 * (2 * p + 2) + 64;
     HeapBlock<uint8_t> work;
     if (bytes > UINT32_MAX || !work.allocate(static_cast<size_t>(bytes)))
@@ -171,7 +171,6 @@ bool pass1(const int32_t *objects, const void *contourBase, uint32_t nObj, int32
     lists.count = c.take<uint32_t>(p + 1);
     lists.entries = c.take<int32_t>(6 * p + 8);
     uint32_t *order = c.take<uint32_t>(p + 1);
-    uint64_t *keys = c.take<uint64_t>(p + 1);
     uint32_t *tris = c.take<uint32_t>(3 * (2 * p + 2));
     DelaunayWork dw;
     delaunay_work_carve(c.take<uint8_t>(delaunay_work_bytes(p)), static_cast<uint32_t>(p), dw);
@@ -184,7 +183,7 @@ bool pass1(const int32_t *objects, const void *contourBase, uint32_t nObj, int32
             continue;
         obj.points = points;
         obj.contours = contours;
-        kept.slots[i] = triangulate_object(object, contourBase, obj, lists, order, keys, dw, tris, width, keptMax);
+        kept.slots[i] = triangulate_object(object, contourBase, obj, lists, order, dw, tris, width, keptMax);
     }
     return true;
 }

@@ -204,19 +204,11 @@ bool graph_is_valid(void *const *graph, const int32_t *objects, const void *cont
 
 bool triangulate_points(const int32_t *x, const int32_t *y, uint32_t n, Lists &lists) {
     HeapBlock<uint32_t> order(n + 1);
-    HeapBlock<uint64_t> keys(n + 1);
     HeapBlock<uint8_t> work(static_cast<size_t>(delaunay_work_bytes(n)));
-    if (!order || !keys || !work)
+    if (!order || !work)
         return false;
     for (uint32_t p = 0; p < n; ++p)
-        keys[p] = uint64_t{static_cast<uint32_t>(x[p]) & 0xFFFFu} << 48 |
-                  uint64_t{static_cast<uint32_t>(y[p]) & 0xFFFFu} << 32 | p;
-    std::sort(keys.get(), keys.get() + n);
-    for (uint32_t i = 0; i < n; ++i) {
-        if (i > 0 && keys[i] >> 32 == keys[i - 1] >> 32)
-            return false;
-        order[i] = static_cast<uint32_t>(keys[i]);
-    }
+        order[p] = p;
     DelaunayWork dw;
     delaunay_work_carve(work.get(), n, dw);
     return delaunay(x, y, order.get(), n, dw, lists) >= 0;

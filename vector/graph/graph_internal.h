@@ -79,11 +79,9 @@ void quantise_object(const int32_t *object, const void *contourBase, Object &obj
 // the number of retained points.
 uint32_t exclude_corners(const Object &obj, uint32_t *count);
 
-// Pass 1 step 5: the retained points sorted by x, then y, into order[];
-// keys is scratch of one 64-bit word per point. Returns the number sorted,
-// or 0 when two retained points coincide (an input that the tracer never
-// makes: the object is refused).
-uint32_t sweep_order(const Object &obj, const uint32_t *count, uint32_t *order, uint64_t *keys);
+// Pass 1 step 5, first half: the retained points' indices into order[]
+// (delaunay() sorts them into its sweep order). Returns their number.
+uint32_t sweep_order(const Object &obj, const uint32_t *count, uint32_t *order);
 
 // ---- delaunay.cpp -------------------------------------------------------
 
@@ -95,6 +93,7 @@ struct DelaunayWork {
     int32_t *hullPrev = nullptr;   // per point
     int32_t *hullTri = nullptr;    // per point: the triangle on hull edge (p, next)
     int32_t *stack = nullptr;      // one per triangle
+    uint64_t *keys = nullptr;      // sort keys, one per point
     uint32_t triangleCapacity = 0; // 2 * points
     uint32_t entryCapacity = 0;    // 6 * points
 };
@@ -104,13 +103,12 @@ uint64_t delaunay_work_bytes(uint64_t points);
 // Carves the work areas out of one block of delaunay_work_bytes(points).
 void delaunay_work_carve(void *block, uint32_t points, DelaunayWork &w);
 
-// Delaunay triangulation of the n points of order[] (sorted by x, then y,
-// all distinct), written as neighbour lists: lists.start and lists.count
-// of every point of order[] are set (other points are not touched), entries
-// are written from 0 on. Returns the number of entries written, or -1 when
-// the work areas cannot hold the result (never for distinct points).
-int64_t delaunay(const int32_t *x, const int32_t *y, const uint32_t *order, uint32_t n, DelaunayWork &w,
-                 Lists &lists);
+// Delaunay triangulation of the n points whose indices are in order[]
+// (reordered in place into the sweep order), written as neighbour lists:
+// lists.start and lists.count of every point of order[] are set (other
+// points are not touched), entries are written from 0 on. Returns the
+// number of entries written, or -1 when two points coincide.
+int64_t delaunay(const int32_t *x, const int32_t *y, uint32_t *order, uint32_t n, DelaunayWork &w, Lists &lists);
 
 // The orientation (b - a) x (c - a) of three points: > 0 counter-clockwise
 // in the (x, y) axes.

@@ -28,18 +28,14 @@
  *    in 32 bits and every predicate works in 64 or 128 bits (delaunay.cpp),
  *    so the 16-bit range that the shift protected is not needed; results
  *    are indices, which the shift does not change.
- *  - Sweep order by one sort of 64-bit keys (x, y, index) rather than a
- *    bucket per column: the bucket table would have to be cleared over the
- *    object's x-range for each of the 250,000 objects of a drawing page,
- *    most of them a few dozen points; the sort also finds coinciding
- *    points (adjacent equal keys), which the tracer never makes and which
- *    refuse the object.
+ *  - The sweep order is the triangulation's business (delaunay.cpp sorts
+ *    the retained points by distance from the object's centre); this file
+ *    only hands it the retained points.
  */
 #include "graph_internal.h"
 
 #include <string.h>
 
-#include <algorithm>
 
 namespace quill {
 namespace graph {
@@ -139,19 +135,11 @@ uint32_t exclude_corners(const Object &obj, uint32_t *count) {
     return retained;
 }
 
-uint32_t sweep_order(const Object &obj, const uint32_t *count, uint32_t *order, uint64_t *keys) {
+uint32_t sweep_order(const Object &obj, const uint32_t *count, uint32_t *order) {
     uint32_t n = 0;
-    for (uint32_t p = 0; p < obj.points; ++p) {
-        if (count[p] == kExcluded)
-            continue;
-        keys[n++] = uint64_t{static_cast<uint32_t>(obj.x[p])} << 48 | uint64_t{static_cast<uint32_t>(obj.y[p])} << 32 | p;
-    }
-    std::sort(keys, keys + n);
-    for (uint32_t i = 0; i < n; ++i) {
-        if (i > 0 && (keys[i] >> 32) == (keys[i - 1] >> 32))
-            return 0;
-        order[i] = static_cast<uint32_t>(keys[i]);
-    }
+    for (uint32_t p = 0; p < obj.points; ++p)
+        if (count[p] != kExcluded)
+            order[n++] = p;
     return n;
 }
 
