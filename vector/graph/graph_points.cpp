@@ -28,9 +28,8 @@
  *    in 32 bits and every predicate works in 64 or 128 bits (delaunay.cpp),
  *    so the 16-bit range that the shift protected is not needed; results
  *    are indices, which the shift does not change.
- *  - The sweep order is the triangulation's business (delaunay.cpp sorts
- *    the retained points by distance from the object's centre); this file
- *    only hands it the retained points.
+ *  - The sweep order is the triangulation's business (delaunay.cpp puts
+ *    the retained points in Hilbert order); this file only hands them on.
  */
 #include "graph_internal.h"
 
