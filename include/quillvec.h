@@ -169,6 +169,83 @@ QV_API void QV_GetPolyObjParms(const int32_t *object, const void *contourBase, u
 QV_API void QV_QuantPolyData(const int32_t *object, const void *contourBase, uint32_t *points,
                              int32_t *counts);
 
+/* ---- Stroke graph ------------------------------------------------------ */
+
+/* Neighbour codes of a node edge without a node on its other side. */
+#define NBR_NONE (-1) /* no neighbour */
+#define NBR_CAP (-2)  /* the edge closes a cap: the boundary between its two
+                         corners (consecutive triangulated points of one
+                         contour) has no triangles */
+/* Link codes of a node edge; after QV_MakeGraph an edge holds the byte
+ * offset of its segment in the segment data, or LINK_NONE when it has no
+ * segment. The other codes exist only while the graph is built. */
+#define LINK_NONE (-1)
+#define LINK_SHARED (-16)  /* the two nodes share the edge */
+#define LINK_GAP_B (-7)    /* joined across a gap, side B crosses it */
+#define LINK_GAP_A (-8)    /* joined across a gap, side A crosses it */
+#define LINK_GAP_TEST (-9) /* joined across a gap, both sides cross it */
+/* Bits 30 and 31 of a segment's count word (end flags, clear as built);
+ * bits 0 to 29 hold its number of elements. */
+#define QV_SEG_FLAGS 0xC0000000u
+
+/*
+ * A node: one triangle of an object's pruned triangulation, 40 bytes.
+ * corner: the corners as points, with (v - u) x (w - u) > 0 for
+ *   (u, v, w) = corner[0..2] (counter-clockwise in x, y axes).
+ * neighbour[j], for edge j from corner j to corner (j + 1) % 3: the index
+ *   of the node across it, NBR_NONE or NBR_CAP.
+ * link[j]: the byte offset, from the start of the segment data, of the
+ *   segment that leaves the node through edge j, or LINK_NONE.
+ * backEdge[j]: for an edge with a neighbour, the same edge's index in the
+ *   neighbour.
+ */
+typedef struct QV_GraphNode {
+    uint32_t corner[3];
+    int32_t neighbour[3];
+    int32_t link[3];
+    uint8_t backEdge[3];
+    uint8_t spare;
+} QV_GraphNode;
+
+/*
+ * Builds the stroke graph of nObj poly objects (as QV_BWDmriOutline lists
+ * them): per object, the Delaunay triangulation of its boundary points less
+ * the convex corners, pruned to the inside of strokes about `width` pixels
+ * wide, whose triangles become nodes linked by segments (runs of pairs of
+ * boundary points facing each other across the stroke).
+ * objects (in): the first of nObj poly objects lying back to back.
+ * contourBase (in): the contour buffer the objects' offsets address. Every
+ *   contour must have its hole flag clear, at least 2 points, and
+ *   successive points (the last and the first included) differing in
+ *   exactly one coordinate.
+ * nObj: number of objects; 0 gives 1 with *graphOut null.
+ * width: expected stroke width in pixels (<= 0: no contour-neighbour
+ *   pruning; above 8 prunes as 8).
+ * graphOut (out): receives an array of 2 * nObj pointers: for object i,
+ *   [2i] its node block (int32 count, then that many QV_GraphNode) and
+ *   [2i + 1] its segment block (int32 count nSegs, then the segment data:
+ *   nSegs records of a count word and that many elements of two points,
+ *   side A then side B). Both are null for an object that yields no graph
+ *   (fewer than 3 boundary points kept, no edge left, contours that break
+ *   the rules above, no memory for its blocks); the node block alone is
+ *   null for an object whose pruning left edges but no triangle (its
+ *   segment block then holds one segment traced round it).
+ * Returns 1 on success; 0 on failure: null pointers, nObj < 0, an object
+ *   with a negative contour count, or no memory for the work buffers. When
+ *   the failure strikes before the second pass *graphOut is left as it was,
+ *   after it *graphOut is set to null; nothing is left allocated.
+ * The array and every block are the caller's; release them with
+ * QV_FreeGraphData. Not re-entrant.
+ */
+QV_API int32_t QV_MakeGraph(const int32_t *objects, const void *contourBase, int32_t nObj, int32_t width,
+                            void ***graphOut);
+
+/*
+ * Releases a graph of QV_MakeGraph: the 2 * nObj blocks from the last to the
+ * first, skipping null slots, then the array. A null graph does nothing.
+ */
+QV_API void QV_FreeGraphData(void **graph, int32_t nObj);
+
 #ifdef __cplusplus
 }
 #endif
