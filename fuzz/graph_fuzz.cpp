@@ -41,17 +41,10 @@ void check_triangulation(const int32_t *object, const void *contours) {
     require(gr::measure_object(object, contours, points, nc), "traced object refused");
     if (points > 1200)
         return;
-    std::vector<int32_t> ox(points + 1), oy(points + 1);
-    std::vector<uint32_t> of(points + 1), first(nc + 1), count(points + 1);
-    gr::Object obj;
-    obj.points = points, obj.contours = nc, obj.x = ox.data(), obj.y = oy.data();
-    obj.contourOf = of.data(), obj.first = first.data();
-    gr::quantise_object(object, contours, obj);
-    gr::exclude_corners(obj, count.data());
-    std::vector<int32_t> x, y;
-    for (uint32_t p = 0; p < points; ++p)
-        if (count[p] != gr::kExcluded)
-            x.push_back(ox[p]), y.push_back(oy[p]);
+    std::vector<int32_t> x(points + 1), y(points + 1);
+    const int64_t kept = gr::retained_points(object, contours, x.data(), y.data(), points + 1);
+    require(kept >= 0, "retained points refused");
+    x.resize(size_t(kept)), y.resize(size_t(kept));
     const uint32_t n = static_cast<uint32_t>(x.size());
     if (n < 3 || n > 300)
         return;

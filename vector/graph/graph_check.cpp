@@ -20,6 +20,8 @@
  */
 #include "graph_internal.h"
 
+#include "../../base/holder.h"
+
 #include <string.h>
 
 #include <algorithm>
@@ -252,6 +254,30 @@ bool delaunay_is_valid(const int32_t *x, const int32_t *y, uint32_t n, const Lis
         return fail(why, "too many triangles");
     (void)edges;
     return true;
+}
+
+int64_t retained_points(const int32_t *object, const void *contourBase, int32_t *x, int32_t *y, uint32_t capacity) {
+    uint32_t points, contours;
+    if (!measure_object(object, contourBase, points, contours))
+        return -1;
+    HeapBlock<int32_t> ox(size_t{points} + 1), oy(size_t{points} + 1);
+    HeapBlock<uint32_t> of(size_t{points} + 1), first(size_t{contours} + 1), count(size_t{points} + 1);
+    if (!ox || !oy || !of || !first || !count)
+        return -1;
+    Object obj;
+    obj.points = points, obj.contours = contours, obj.x = ox.get(), obj.y = oy.get();
+    obj.contourOf = of.get(), obj.first = first.get();
+    quantise_object(object, contourBase, obj);
+    exclude_corners(obj, count.get());
+    uint32_t n = 0;
+    for (uint32_t p = 0; p < points; ++p) {
+        if (count[p] == kExcluded)
+            continue;
+        if (n == capacity)
+            return -1;
+        x[n] = ox[p], y[n] = oy[p], ++n;
+    }
+    return n;
 }
 
 } // namespace graph

@@ -195,6 +195,13 @@ bool triangulate_points(const int32_t *x, const int32_t *y, uint32_t n, Lists &l
 // strictly inside any triangle's circumcircle. For n up to a few hundred.
 bool delaunay_is_valid(const int32_t *x, const int32_t *y, uint32_t n, const Lists &lists, const char **why);
 
+// The points of one traced object that the triangulation keeps (quantised,
+// corners excluded), in contour order, into x and y of `capacity` entries:
+// what tests and fuzz targets triangulate on their own to check it against
+// brute force. Returns their number, or -1 when the object is refused, more
+// than `capacity` points would be written or memory runs out.
+int64_t retained_points(const int32_t *object, const void *contourBase, int32_t *x, int32_t *y, uint32_t capacity);
+
 } // namespace graph
 } // namespace quill
 
