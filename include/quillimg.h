@@ -756,6 +756,177 @@ QI_API int QI_DmriLine_BW(uint8_t *pixels, int width, int height, const QI_Point
  * each coordinate becomes floor(v / 256). */
 QI_API void QI_RoundupScaledRect(QI_Rect *rect);
 
+/* ---- Multi-view frames (USFrames) ------------------------------------------
+ *
+ * A USFrame holds one base frame and any number of views. A view is the base
+ * placed in the host's world coordinates (y pointing up) by its four corners
+ * in the order top-left, top-right, bottom-right, bottom-left, and is backed
+ * by a frame of its own: the base itself when the placement keeps its
+ * orientation, else a turned, mirrored or warped copy. Views of one USFrame
+ * with equal placements share one frame. Every frame used this way carries
+ * its reduced views, so that rendering picks a resolution near the zoom.
+ * USFrame handles start at 1; 0 is never a USFrame. A view is named by its
+ * USFrame and the host's view id (-1 is no view id).
+ * Functions take world y values pointing up and negate them on entry (so
+ * that y grows downwards like raster lines): placements are kept negated.
+ * Start the frame library first, then QI_USFramesInit.
+ */
+
+/* The USFrame record; field order is part of the interface. Read it, do not
+ * write it (except through the functions below). */
+typedef struct QI_USFrameRecord {
+    int32_t baseFrame;   /* frame handle of the base */
+    int32_t foreground;  /* colour white pixels of a bilevel base show in; -1 none */
+    int32_t background;  /* colour black pixels of a bilevel base show in; -1 none */
+    int32_t reserved;
+    int32_t media;       /* storage code of derived frames (views, copies); 2 by default */
+    int32_t *colours;    /* colour list of the display filter, from qs_realloc */
+    int32_t colourCount; /* entries in the colour list */
+    uint8_t displayMode; /* 3 show only the listed colours, 4 hide them (default), 5 no filter */
+    uint8_t modified;    /* 1 when the base changed since it was loaded or saved */
+} QI_USFrameRecord;
+
+/* Creates the USFrame and view tables. Returns 1, or 0 when they exist
+ * already or memory runs out. */
+QI_API int QI_USFramesInit(void);
+
+/* Deletes every view, every USFrame with its base frame and colour list,
+ * and the tables. Does nothing when the tables do not exist. */
+QI_API void QI_USFramesClose(void);
+
+/* The USFrame's record, or null for 0 or an unknown handle. Valid until the
+ * next USFrame is created or deleted. */
+QI_API QI_USFrameRecord *QI_USFrameGetData(int usframe);
+
+/* Loads an image file (see QI_FrameFileLoad) into a swap-file base with
+ * reduced views. Returns the new USFrame, or 0 (nothing is left behind). */
+QI_API int QI_USFrameLoad(const char *name);
+
+/*
+ * Saves to an image file: with viewId -1 the base (clearing the modified
+ * flag when the save succeeds); else the frame of that view, or, when
+ * `rect` is given (x0, y0, x1, y1 in world coordinates, any order), the
+ * part of the view's frame under it. Returns 1, or 0 on failure.
+ */
+QI_API int QI_USFrameSaveExt(int usframe, int viewId, const double *rect, const char *name);
+
+/* Creates a USFrame with a new swap-file base of width x height pixels of
+ * `kind`, painted with `fill` unless it is -1. Returns the new USFrame, or
+ * 0 (nothing is left behind). */
+QI_API int QI_USFrameCreateNew(int32_t width, int32_t height, int32_t kind, int32_t fill);
+
+/* Creates a USFrame with a copy of the base and of the settings (its own
+ * copy of the colour list) and no views. Returns it, or 0. */
+QI_API int QI_USFrameDuplicate(int usframe);
+
+/*
+ * Makes `frame` the base of the USFrame and rebuilds every view from it.
+ * Returns 1, the old base deleted; or 0 for an unknown USFrame or frame, or
+ * when a view cannot be rebuilt: the old base is then put back with its
+ * views as they were, and `frame` stays the caller's.
+ */
+QI_API int QI_USFrameReplaceBase(int usframe, int frame);
+
+/* Deletes the USFrame: its views (and their frames), its base and its
+ * colour list. Returns 1, or 0 for 0 or an unknown USFrame. */
+QI_API int QI_USFrameDelete(int usframe);
+
+/* Removes the view (deleting its frame when no other view uses it and it is
+ * not the base); a USFrame left without views is deleted. */
+QI_API void QI_USFrameDeleteExt(int usframe, int viewId);
+
+/* Removes every view of the USFrame; the USFrame stays. */
+QI_API void QI_USFrameDeleteViewExt(int usframe);
+
+/*
+ * Places (or re-places) a view. `placement` holds the base's corners as
+ * (x, y) pairs in world coordinates: top-left, top-right, bottom-right,
+ * bottom-left, clockwise or counter-clockwise. Its y values are negated in
+ * place and left so. The quadrilateral must be convex and finite. A
+ * placement whose edges run along the axes gives the base itself or a
+ * quarter turn, half turn or mirror of it; any other gives a warped copy.
+ * Returns 1, or 0 (a view that was re-placed no longer exists then).
+ */
+QI_API int QI_USFramePlaceExt(int usframe, int viewId, double *placement);
+
+/* Rebuilds the base's reduced views and every view (`rect` is not used).
+ * Returns 1 when every view was placed again, else 0. */
+QI_API int QI_USFrameUpdateViews(int usframe, const QI_Rect *rect);
+
+/* Reports the base, the view's frame and its placement (world form); each
+ * output may be null. Returns 1, or 0 when the view does not exist. */
+QI_API int QI_USFrameGetBaseViewInx(int usframe, int viewId, int *baseFrame, int *viewFrame,
+                                    double *placement);
+
+/* Sets the storage code of frames derived from the base. Returns the
+ * record, or null for an unknown USFrame. */
+QI_API QI_USFrameRecord *QI_USFrameSetMedia(int usframe, int32_t media);
+
+/* Sets the colours that white and black pixels of a bilevel base show in
+ * (-1 for none). Returns 1 when set, 0 for an unknown USFrame or a base
+ * that is not bilevel. */
+QI_API int QI_USFrameSetFrgBkg(int usframe, int32_t foreground, int32_t background);
+
+/* Exchanges foreground and background of a bilevel base; when neither is
+ * set they become black and white. Returns 1, or 0 for an unknown USFrame. */
+QI_API int QI_USFrameInvertFrgBkg(int usframe);
+
+/* Inverts the base and rebuilds the views. Returns 1, or 0. */
+QI_API int QI_USFrameNegate(int usframe);
+
+/*
+ * The display filter: op 0 empties the colour list, 1 adds the `count`
+ * colours, 2 removes them, 3 to 5 set the display mode (3 show only the
+ * listed colours, 4 hide them, 5 no filter); other ops change nothing.
+ * Returns 1, or 0 for an unknown USFrame or when memory runs out.
+ */
+QI_API int QI_USFrameSetVis(int usframe, const int32_t *colours, int32_t count, int op);
+
+/* Returns 1 when one of the views, the listed (USFrame, view id) pairs or
+ * every view when `pairs` is null, covers the world rect (x0, y0, x1, y1)
+ * and shows all colours; else 0. */
+QI_API int QI_AllViewsCoverRect(const int32_t *pairs, int32_t count, const double *rect);
+
+/* Writes the bounding box of the four corners of `placement` as (least x,
+ * least y, greatest x, greatest y), taken as given. */
+QI_API void QI_DoubleBoundRect(const double *placement, double *out);
+
+/*
+ * Renders the part of a view under the world rect (x0, y0) - (x1, y1)
+ * (x0 < x1, y0 > y1: y0 is the top) for a window of width x height pixels.
+ * pixelRect (out): the window pixels in which the view appears (inclusive).
+ * raster (out): a raster of the result kind covering pixelRect, from
+ *   qs_malloc; the caller releases it with qs_free.
+ * mask (out, may be null): a bilevel raster of the same size, bit 1 where a
+ *   pixel must not be painted (outside an oblique view, or hidden by the
+ *   colour filter); null when every pixel is painted.
+ * A bilevel view shows as bilevel, or in its foreground and background
+ * colours when they are set; greatly reduced bilevel views come back as
+ * grey when scale to grey is on (QI_SetScaleToGrayState).
+ * Returns the result kind (1, 2 or 4), or 0 when nothing is shown or on
+ * failure (no buffers are handed out then).
+ */
+QI_API int QI_USFrameZoomExt(int usframe, int viewId, int32_t windowWidth, int32_t windowHeight, double x0,
+                             double y0, double x1, double y1, QI_Rect *pixelRect, uint8_t **raster,
+                             uint8_t **mask);
+
+/* Returns 1 when the view is upright and unrotated, else 0. */
+QI_API int QI_USFrameNormalPos(int usframe, int viewId);
+
+/*
+ * Renders several views into one new frame at a common resolution and
+ * wraps it in a new USFrame. pairs: `count` (USFrame, view id) pairs;
+ * drawn from the last to the first when `order` is 0, else from the first.
+ * `deleteViews` non-zero removes the listed views afterwards. rect: the
+ * world area to render (x0, y0, x1, y1) or null for the union of the
+ * views. areaOut (out): the area rendered, as (least x, least y, greatest x,
+ * greatest y). scaleMode: 0 the finest view's resolution, 1 the coarsest,
+ * 2 one pixel per world unit. `fill` paints what no view covers.
+ * Returns the new USFrame, or 0 (nothing is left behind).
+ */
+QI_API int QI_USFrameGroupFixView(const int32_t *pairs, int32_t count, int order, int deleteViews,
+                                  const double *rect, double *areaOut, int scaleMode, int32_t fill);
+
 #ifdef __cplusplus
 }
 #endif
