@@ -4,9 +4,9 @@
 # As root it installs what is missing; otherwise it prints the apt-get line.
 set -eu
 case "${1:-test}" in
-  demo)  need="cmake make gcc g++ binutils" ;;
-  test)  need="cmake make gcc g++ binutils libgtest-dev libtiff-dev ghostscript libtiff-tools netpbm imagemagick clang libclang-rt-dev libopencv-dev" ;;
-  bench) need="cmake make gcc g++ binutils libbenchmark-dev ghostscript libtiff-tools netpbm libleptonica-dev libtiff-dev imagemagick libopencv-dev libpotrace-dev libcgal-dev libgmp-dev" ;;
+  demo)  need="cmake make gcc g++ binutils libpng-dev" ;;
+  test)  need="cmake make gcc g++ binutils libpng-dev libgtest-dev libtiff-dev ghostscript libtiff-tools netpbm imagemagick clang libclang-rt-dev libopencv-dev" ;;
+  bench) need="cmake make gcc g++ binutils libpng-dev libbenchmark-dev ghostscript libtiff-tools netpbm libleptonica-dev libtiff-dev imagemagick libopencv-dev libpotrace-dev libcgal-dev libgmp-dev" ;;
   *) echo "usage: $0 test|bench|demo" >&2; exit 2 ;;
 esac
 missing=""

@@ -39,6 +39,7 @@
 #define _POSIX_C_SOURCE 200809L
 #include "quillimg.h"
 #include "quillstd.h"
+#include "quill_tool.h"
 
 #include <ctype.h>
 #include <dirent.h>
@@ -59,23 +60,21 @@
 #define QUILL_DEMO_DATA_DIR ""
 #endif
 
-enum { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted = 130 };
 
-/* The library takes directories of at most 127 characters. */
-enum { kDirectoryBytes = 128, kPathBytes = 4096 };
+enum { kPathBytes = 4096 };
 
 /* Frames are built and compared this many rows at a time: a whole number of
  * tile rows, so that each tile is decoded and coded once per band. */
 enum { kTileSide = 128 };
 
-static volatile sig_atomic_t g_interrupted;
+volatile sig_atomic_t g_interrupted;
 
 static void on_signal(int signal_number) {
     (void)signal_number;
     g_interrupted = 1;
 }
 
-static double seconds_now(void) {
+double seconds_now(void) {
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
@@ -98,7 +97,7 @@ static const char *kind_name(int kind) {
 
 /* A byte count with thousands separators, in one of a few rotating buffers
  * so that several fit in one printf. */
-static const char *bytes_text(long long n) {
+const char *bytes_text(long long n) {
     static char texts[4][32];
     static int next;
     char digits[24], *out = texts[next];
@@ -116,7 +115,7 @@ static const char *bytes_text(long long n) {
     return out;
 }
 
-static long long file_size(const char *path) {
+long long file_size(const char *path) {
     struct stat info;
     return stat(path, &info) == 0 ? (long long)info.st_size : -1;
 }
@@ -192,11 +191,6 @@ static int on_progress(intptr_t value) {
 
 /* ---- Session: the library, its swap directory ------------------------------ */
 
-typedef struct {
-    char directory[kDirectoryBytes]; /* swap files and the demo's files */
-    int started;
-} Session;
-
 /* Removes the session directory and what is left in it: it is our own
  * mkdtemp directory, flat, so nothing outside it is touched. */
 static void remove_directory(const char *path) {
@@ -215,7 +209,7 @@ static void remove_directory(const char *path) {
         fprintf(stderr, "quill: could not remove %s: %s\n", path, strerror(errno));
 }
 
-static int session_start(Session *s) {
+int session_start(Session *s) {
     const char *parent = getenv("TMPDIR");
     const char *data = getenv("QUILL_DATA_DIR");
     int slot, length;
@@ -251,7 +245,7 @@ static int session_start(Session *s) {
 }
 
 /* Stops the library, which deletes every frame left and its swap file. */
-static void session_stop(Session *s) {
+void session_stop(Session *s) {
     bar_clear();
     if (s->started)
         QI_CloseFrameFunctions();
@@ -1215,6 +1209,8 @@ static void usage(FILE *out) {
             "       quill demo [FILE] [--keep DIR]     save as TIF, PCX and YX, load back, compare pixels\n"
             "                                          (without FILE: built-in drawing, pictures and map;\n"
             "                                          --keep DIR: keep the files written, in DIR)\n"
+            "       quill render IN OUT.png [options]  show IN through a placed view, as a window (see\n"
+            "                                          quill render --help)\n"
             "       quill --help\n"
             "options: --storage memory|swap           where loaded frames keep their tiles (default swap)\n"
             "\n"
@@ -1236,6 +1232,8 @@ int main(int argc, char **argv) {
         return argc < 2 ? kExitUsage : kExitOk;
     }
     command = argv[1];
+    if (strcmp(command, "render") == 0)
+        return command_render(argc - 2, argv + 2);
     options.storage = QI_STORAGE_SWAP;
     options.keep = NULL;
     options.argc = 0;

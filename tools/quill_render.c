@@ -1,0 +1,362 @@
+/*
+ * quill_render.c - `quill render`: what a display host does with a drawing.
+ * The file is loaded into a USFrame (swap-file base with reduced views), the
+ * base is placed in world coordinates as a view (upright, turned by quarter
+ * turns or any angle, mirrored), and one window of the view is rendered at
+ * the zoom asked and written as a PNG: grey for bilevel and grey drawings,
+ * RGB for colour, or indexed through a 6 x 6 x 6 colour cube with ordered
+ * dither (--palette), as a host with a 256-colour display would show it.
+ *
+ * World coordinates: one unit per base pixel, y up; the base's top-left
+ * corner at (0, 0) before it is turned. Turns go clockwise (as on screen)
+ * about the base's centre, mirroring goes left to right before the turn.
+ * The window shows, by default, the whole view fitted; --zoom Z (window
+ * pixels per base pixel) with --centre X,Y (a base pixel, x right, y down)
+ * shows a part; --rect X0,Y0,X1,Y1 gives the world rect itself.
+ * Window pixels outside the view are painted a light grey.
+ */
+#define _POSIX_C_SOURCE 200809L
+#include "quill_tool.h"
+#include "quillimg.h"
+#include "quillstd.h"
+
+#include <png.h>
+
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+enum { kViewId = 1, kOutsideGrey = 0xC8 };
+
+typedef struct {
+    const char *in, *out;
+    int width, height;    /* window */
+    double rect[4];       /* world rect, when hasRect */
+    int hasRect;
+    double centre[2];     /* base pixel, when hasCentre */
+    int hasCentre;
+    double zoom;          /* window pixels per base pixel, 0: fitted */
+    int quarterTurns;     /* --rotate */
+    double angle;         /* --angle, degrees clockwise */
+    int mirror;
+    int grey;             /* scale to grey */
+    int palette;
+} RenderOptions;
+
+static void render_usage(FILE *out) {
+    fprintf(out,
+            "usage: quill render IN OUT.png [options]\n"
+            "  --window WxH        window size in pixels (default 1920x1080)\n"
+            "  --zoom Z            window pixels per drawing pixel (default: the whole view fitted)\n"
+            "  --centre X,Y        drawing pixel at the window's centre (x right, y down; default the middle)\n"
+            "  --rect X0,Y0,X1,Y1  world rect to show instead (one unit per drawing pixel, y up)\n"
+            "  --rotate 0|90|180|270  quarter turns, clockwise\n"
+            "  --angle DEG         any further turn, clockwise (an oblique view)\n"
+            "  --mirror            mirror left to right before turning\n"
+            "  --no-grey           bilevel drawings reduced without scale to grey\n"
+            "  --palette           indexed PNG through a 6x6x6 colour cube with ordered dither\n");
+}
+
+static int parse_numbers(const char *text, double *out, int count) {
+    char *end;
+    int i;
+    for (i = 0; i < count; ++i) {
+        out[i] = strtod(text, &end);
+        if (end == text || !isfinite(out[i]))
+            return 0;
+        text = end;
+        if (i + 1 < count) {
+            if (*text != ',')
+                return 0;
+            ++text;
+        }
+    }
+    return *text == 0;
+}
+
+static int parse_options(int argc, char **argv, RenderOptions *o) {
+    int i, operands = 0;
+    memset(o, 0, sizeof *o);
+    o->width = 1920;
+    o->height = 1080;
+    o->grey = 1;
+    for (i = 0; i < argc; ++i) {
+        const char *a = argv[i], *v = i + 1 < argc ? argv[i + 1] : NULL;
+        double n[4];
+        if (strcmp(a, "--window") == 0 && v && sscanf(v, "%dx%d", &o->width, &o->height) == 2 && o->width > 0 &&
+            o->height > 0 && o->width <= 16384 && o->height <= 16384)
+            ++i;
+        else if (strcmp(a, "--zoom") == 0 && v && parse_numbers(v, n, 1) && n[0] > 0 && n[0] <= 1000)
+            o->zoom = n[0], ++i;
+        else if (strcmp(a, "--centre") == 0 && v && parse_numbers(v, o->centre, 2))
+            o->hasCentre = 1, ++i;
+        else if (strcmp(a, "--rect") == 0 && v && parse_numbers(v, o->rect, 4))
+            o->hasRect = 1, ++i;
+        else if (strcmp(a, "--rotate") == 0 && v && parse_numbers(v, n, 1) && fmod(n[0], 90) == 0)
+            o->quarterTurns = ((int)(n[0] / 90) % 4 + 4) % 4, ++i;
+        else if (strcmp(a, "--angle") == 0 && v && parse_numbers(v, n, 1))
+            o->angle = n[0], ++i;
+        else if (strcmp(a, "--mirror") == 0)
+            o->mirror = 1;
+        else if (strcmp(a, "--no-grey") == 0)
+            o->grey = 0;
+        else if (strcmp(a, "--palette") == 0)
+            o->palette = 1;
+        else if (strncmp(a, "--", 2) == 0) {
+            fprintf(stderr, "quill render: bad option or value: %s%s%s\n", a, v ? " " : "", v ? v : "");
+            return 0;
+        } else if (operands < 2)
+            (operands++ == 0 ? (o->in = a) : (o->out = a));
+        else {
+            fprintf(stderr, "quill render: one IN and one OUT.png\n");
+            return 0;
+        }
+    }
+    if (operands != 2) {
+        render_usage(stderr);
+        return 0;
+    }
+    return 1;
+}
+
+/* ---- Placement ----------------------------------------------------------- */
+
+/* Where base point (u, v) (v down) lands in the world: mirrored, then
+ * turned clockwise about the base's centre. Quarter turns use exact
+ * cosines, so that they stay orthogonal placements. */
+static void base_to_world(const RenderOptions *o, int W, int H, double u, double v, double *x, double *y) {
+    static const int kCos[4] = {1, 0, -1, 0}, kSin[4] = {0, 1, 0, -1};
+    double a = o->angle * 3.14159265358979323846 / 180;
+    double c0 = kCos[o->quarterTurns], s0 = kSin[o->quarterTurns];
+    double c = o->angle == 0 ? c0 : c0 * cos(a) - s0 * sin(a), s = o->angle == 0 ? s0 : s0 * cos(a) + c0 * sin(a);
+    double px = (o->mirror ? W - u : u) - W / 2.0, py = H / 2.0 - v; /* y up about the centre */
+    *x = W / 2.0 + c * px + s * py;
+    *y = -H / 2.0 - s * px + c * py;
+}
+
+static void make_placement(const RenderOptions *o, int W, int H, double p[8]) {
+    const double cu[4] = {0, W, W, 0}, cv[4] = {0, 0, H, H};
+    int i;
+    for (i = 0; i < 4; ++i)
+        base_to_world(o, W, H, cu[i], cv[i], &p[2 * i], &p[2 * i + 1]);
+}
+
+/* The world rect (x0, y0 top, x1, y1 bottom) of the window. */
+static void window_rect(const RenderOptions *o, int W, int H, const double placement[8], double r[4]) {
+    double box[4], cx, cy, perPixel;
+    if (o->hasRect) {
+        r[0] = fmin(o->rect[0], o->rect[2]), r[2] = fmax(o->rect[0], o->rect[2]);
+        r[1] = fmax(o->rect[1], o->rect[3]), r[3] = fmin(o->rect[1], o->rect[3]);
+        return;
+    }
+    QI_DoubleBoundRect(placement, box);
+    if (o->hasCentre)
+        base_to_world(o, W, H, o->centre[0], o->centre[1], &cx, &cy);
+    else
+        cx = (box[0] + box[2]) / 2, cy = (box[1] + box[3]) / 2;
+    perPixel = o->zoom > 0 ? 1 / o->zoom
+                           : fmax((box[2] - box[0]) / o->width, (box[3] - box[1]) / o->height);
+    r[0] = cx - perPixel * o->width / 2, r[2] = cx + perPixel * o->width / 2;
+    r[1] = cy + perPixel * o->height / 2, r[3] = cy - perPixel * o->height / 2;
+    if (o->zoom == 1 && !o->hasCentre) { /* 1:1 on whole pixels */
+        r[0] = floor(r[0]), r[2] = r[0] + o->width;
+        r[1] = ceil(r[1]), r[3] = r[1] - o->height;
+    }
+}
+
+/* ---- The window ------------------------------------------------------------ */
+
+typedef struct {
+    int width, height, kind; /* kind 2 (grey) or 4 (Y, U, V) */
+    uint32_t line;
+    uint8_t *pixels;
+} Canvas;
+
+static int canvas_make(Canvas *c, int width, int height, int kind) {
+    c->width = width, c->height = height, c->kind = kind;
+    c->line = QI_GetLineBWi(kind, width);
+    c->pixels = qs_malloc(c->line * (uint32_t)height);
+    if (!c->pixels)
+        return 0;
+    QI_DmriUniformFill(c->pixels, width, height, kind == 2 ? kOutsideGrey : 0x7F7F00 | kOutsideGrey, kind);
+    return 1;
+}
+
+static int mask_bit(const uint8_t *mask, uint32_t line, int x, int y) {
+    return mask && (mask[y * line + (x >> 3)] >> (7 - (x & 7))) & 1;
+}
+
+/* Paints the zoom's raster, converted to the canvas kind, through its mask. */
+static int canvas_paint(Canvas *c, const QI_Rect *rect, const uint8_t *raster, int kind, const uint8_t *mask) {
+    int w = rect->right - rect->left + 1, h = rect->bottom - rect->top + 1, x, y;
+    int bytes = c->kind == 4 ? 3 : 1;
+    uint32_t line = QI_GetLineBWi(c->kind, w), maskLine = QI_GetLineBWi(1, w);
+    uint8_t *converted = qs_malloc(line * (uint32_t)h);
+    if (!converted)
+        return 0;
+    QI_DmriConvert(raster, w, h, kind, converted, c->kind);
+    for (y = 0; y < h; ++y)
+        for (x = 0; x < w; ++x)
+            if (!mask_bit(mask, maskLine, x, y))
+                memcpy(c->pixels + (size_t)(rect->top + y) * c->line + (size_t)(rect->left + x) * bytes,
+                       converted + (size_t)y * line + (size_t)x * bytes, (size_t)bytes);
+    qs_free((void **)&converted);
+    return 1;
+}
+
+/* ---- PNG ------------------------------------------------------------------- */
+
+typedef struct {
+    int colourType;
+    png_color palette[256];
+    int paletteSize;
+} PngForm;
+
+static int write_png(const char *name, const Canvas *c, const uint8_t *rows, uint32_t line, const PngForm *form) {
+    FILE *file = fopen(name, "wb");
+    png_structp png;
+    png_infop info;
+    int y;
+    if (!file)
+        return 0;
+    png = png_create_write_struct(PNG_LIBPNG_VER_STRING, NULL, NULL, NULL);
+    info = png ? png_create_info_struct(png) : NULL;
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        fclose(file);
+        remove(name);
+        return 0;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, (png_uint_32)c->width, (png_uint_32)c->height, 8, form->colourType, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (form->colourType == PNG_COLOR_TYPE_PALETTE)
+        png_set_PLTE(png, info, form->palette, form->paletteSize);
+    png_write_info(png, info);
+    for (y = 0; y < c->height; ++y)
+        png_write_row(png, rows + (size_t)y * line);
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return fclose(file) == 0;
+}
+
+/* The canvas as RGB rows (Y, U, V to B, G, R, then R and B exchanged). */
+static int save_colour(const char *name, Canvas *c) {
+    PngForm form = {PNG_COLOR_TYPE_RGB, {{0, 0, 0}}, 0};
+    int x, y;
+    QI_DmriYUVtoBGR(c->pixels, c->width, c->height);
+    for (y = 0; y < c->height; ++y)
+        for (x = 0; x < c->width; ++x)
+            QI_SwapBlueRed(c->pixels + (size_t)y * c->line + 3 * (size_t)x);
+    return write_png(name, c, c->pixels, c->line, &form);
+}
+
+/* The canvas through a 6 x 6 x 6 cube with ordered dither. */
+static int save_indexed(const char *name, Canvas *c) {
+    uint8_t cube[216 * 4];
+    PngForm form = {PNG_COLOR_TYPE_PALETTE, {{0, 0, 0}}, 216};
+    PaletteObject *palette;
+    int i, ok;
+    for (i = 0; i < 216; ++i) {
+        cube[4 * i] = (uint8_t)(i % 6 * 51);           /* blue */
+        cube[4 * i + 1] = (uint8_t)(i / 6 % 6 * 51);   /* green */
+        cube[4 * i + 2] = (uint8_t)(i / 36 * 51);      /* red */
+        cube[4 * i + 3] = 0;
+        form.palette[i].red = cube[4 * i + 2];
+        form.palette[i].green = cube[4 * i + 1];
+        form.palette[i].blue = cube[4 * i];
+    }
+    palette = QI_PaletteCreate(cube, 216, 6, NULL);
+    if (!palette)
+        return 0;
+    QI_DmriToPaletteColors(c->pixels, c->width, c->height, c->kind, palette, 2, 0, 0);
+    QI_PaletteDelete(palette);
+    ok = write_png(name, c, c->pixels, QI_GetLineBWi(2, c->width), &form);
+    return ok;
+}
+
+static int save_canvas(const char *name, Canvas *c, int indexed) {
+    PngForm grey = {PNG_COLOR_TYPE_GRAY, {{0, 0, 0}}, 0};
+    if (indexed)
+        return save_indexed(name, c);
+    return c->kind == 4 ? save_colour(name, c) : write_png(name, c, c->pixels, c->line, &grey);
+}
+
+/* ---- The command ----------------------------------------------------------- */
+
+static int render(const RenderOptions *o) {
+    const QI_FrameRecord *base;
+    double start, placement[8], stored[8], r[4];
+    int usf, W, H, kind, status = kExitFailed;
+    QI_Rect rect;
+    uint8_t *raster = NULL, *mask = NULL;
+    Canvas canvas = {0, 0, 0, 0, NULL};
+    start = seconds_now();
+    usf = QI_USFrameLoad(o->in);
+    if (!usf) {
+        fprintf(stderr, "quill render: %s: cannot load (unknown extension, damaged file, or out of memory)\n", o->in);
+        return g_interrupted ? kExitInterrupted : kExitFailed;
+    }
+    base = QI_FrameGetData(QI_USFrameGetData(usf)->baseFrame);
+    W = base->width, H = base->height;
+    printf("%s: %d x %d, loaded with reduced views in %.3f s\n", o->in, W, H, seconds_now() - start);
+    make_placement(o, W, H, placement);
+    memcpy(stored, placement, sizeof stored);
+    start = seconds_now();
+    if (!QI_USFramePlaceExt(usf, kViewId, stored)) {
+        fprintf(stderr, "quill render: the view cannot be placed (out of memory or disk)\n");
+        return kExitFailed;
+    }
+    printf("view placed (%s) in %.3f s\n", QI_USFrameNormalPos(usf, kViewId) ? "upright" : "turned or mirrored",
+           seconds_now() - start);
+    window_rect(o, W, H, placement, r);
+    QI_SetScaleToGrayState(o->grey ? 1.0 : -1.0);
+    start = seconds_now();
+    kind = QI_USFrameZoomExt(usf, kViewId, o->width, o->height, r[0], r[1], r[2], r[3], &rect, &raster, &mask);
+    printf("window %d x %d of world (%.2f, %.2f) - (%.2f, %.2f) rendered in %.1f ms", o->width, o->height, r[0], r[1],
+           r[2], r[3], 1000 * (seconds_now() - start));
+    if (kind)
+        printf(", view on pixels (%d, %d) - (%d, %d)%s\n", rect.left, rect.top, rect.right, rect.bottom,
+               mask ? " through a mask" : "");
+    else
+        printf(": the view is not in the window\n");
+    if (canvas_make(&canvas, o->width, o->height, kind == 4 || o->palette ? 4 : 2) &&
+        (!kind || canvas_paint(&canvas, &rect, raster, kind, mask))) {
+        start = seconds_now();
+        if (save_canvas(o->out, &canvas, o->palette)) {
+            printf("%s: %s PNG written in %.3f s, %s bytes\n", o->out,
+                   o->palette ? "indexed" : canvas.kind == 4 ? "RGB" : "grey", seconds_now() - start,
+                   bytes_text(file_size(o->out)));
+            status = kExitOk;
+        } else
+            fprintf(stderr, "quill render: %s: cannot write the PNG\n", o->out);
+    } else
+        fprintf(stderr, "quill render: out of memory for the window\n");
+    qs_free((void **)&canvas.pixels);
+    qs_free((void **)&raster);
+    qs_free((void **)&mask);
+    return status;
+}
+
+int command_render(int argc, char **argv) {
+    RenderOptions options;
+    Session session;
+    int status;
+    if (argc >= 1 && (strcmp(argv[0], "--help") == 0 || strcmp(argv[0], "-h") == 0)) {
+        render_usage(stdout);
+        return kExitOk;
+    }
+    if (!parse_options(argc, argv, &options))
+        return kExitUsage;
+    if (!session_start(&session))
+        return kExitFailed;
+    if (!QI_USFramesInit()) {
+        session_stop(&session);
+        return kExitFailed;
+    }
+    status = render(&options);
+    QI_USFramesClose();
+    session_stop(&session);
+    return status;
+}
