@@ -198,8 +198,47 @@ void PixelCopier::block(const uint8_t *source, uint32_t sourceLine, int32_t sx, 
             dx, count);
 }
 
+namespace {
+
+inline uint32_t bit_at(const uint8_t *source, int32_t x) { return (source[x >> 3] >> (7 - (x & 7))) & 1u; }
+
+inline void put_bit(uint8_t *destination, int32_t x, uint32_t white) {
+    uint8_t bit = static_cast<uint8_t>(0x80u >> (x & 7));
+    destination[x >> 3] = static_cast<uint8_t>(white ? destination[x >> 3] | bit : destination[x >> 3] & ~bit);
+}
+
+// Plain bilevel gather: whole destination bytes of eight looked-up bits
+// each. The per-pixel path (a call, a colour lookup and a read-modify-write
+// of the destination byte per pixel) took 60% of an 8-fold scale-to-grey
+// window; this is about six times faster.
+void gather_bits(const uint8_t *source, const int32_t *columns, uint8_t *destination, int32_t dx, int32_t count) {
+    int32_t i = 0;
+    for (; i < count && ((dx + i) & 7) != 0; ++i)
+        put_bit(destination, dx + i, bit_at(source, columns[i]));
+    for (; i + 8 <= count; i += 8) {
+        const int32_t *c = columns + i;
+        uint32_t byte = bit_at(source, c[0]) << 7 | bit_at(source, c[1]) << 6 | bit_at(source, c[2]) << 5 |
+                        bit_at(source, c[3]) << 4 | bit_at(source, c[4]) << 3 | bit_at(source, c[5]) << 2 |
+                        bit_at(source, c[6]) << 1 | bit_at(source, c[7]);
+        destination[(dx + i) >> 3] = static_cast<uint8_t>(byte);
+    }
+    for (; i < count; ++i)
+        put_bit(destination, dx + i, bit_at(source, columns[i]));
+}
+
+} // namespace
+
 void PixelCopier::row_indexed(const uint8_t *source, const int32_t *columns, uint8_t *destination, int32_t dx,
                               int32_t count) const {
+    if (plain_bilevel()) {
+        gather_bits(source, columns, destination, dx, count);
+        return;
+    }
+    if (sourceKind_ == 2 && destinationKind_ == 2 && !keyed_) {
+        for (int32_t i = 0; i < count; ++i)
+            destination[dx + i] = source[columns[i]];
+        return;
+    }
     uint8_t value[3];
     for (int32_t i = 0; i < count; ++i)
         if (pixel_value(source, columns[i], value))
