@@ -927,6 +927,75 @@ QI_API int QI_USFrameNormalPos(int usframe, int viewId);
 QI_API int QI_USFrameGroupFixView(const int32_t *pairs, int32_t count, int order, int deleteViews,
                                   const double *rect, double *areaOut, int scaleMode, int32_t fill);
 
+/* ---- Drawing, colour picking and hit testing through views ----------------
+ *
+ * World points and rects have y pointing up, as placements do. A stroke
+ * drawn through one view reaches the base and every other view's frame (and
+ * their reduced views) without placing the views again: the same base pixel
+ * changes however it is seen.
+ */
+
+/*
+ * Fills a floating polygon set (see the drawing functions) given in world
+ * coordinates through the view into the base and every view frame of the
+ * USFrame (each frame once), with `colour`, or with `outside` != 0 what lies
+ * outside the polygons. Polygons that miss the base draw nothing. Returns 1,
+ * or 0 for an unknown view, a set that fails its checks, or memory or a
+ * tile that fails (frames filled before then stay changed).
+ */
+QI_API int QI_USFrameBaseFillPolyExt(int usframe, int viewId, const void *polygons, uint32_t colour, int outside);
+
+/*
+ * Draws a polyline (an int32 point count n, then n points of two doubles,
+ * world coordinates) with half width `halfWidth` on each side and square
+ * ends, through the view as QI_USFrameBaseFillPolyExt does, then rebuilds
+ * the USFrame's views. Returns 1, or 0 when the view is unknown, the
+ * polyline or width is bad, or a fill or the rebuild fails (the pieces
+ * drawn before stay).
+ */
+QI_API int QI_USFrameWidePolyline(int usframe, int viewId, const void *polyline, double halfWidth,
+                                  uint32_t colour);
+
+/*
+ * The distinct colours (Y | U << 8 | V << 16) of the view's frame under the
+ * world rect (x0, y0, x1, y1, any corner order; every frame pixel it
+ * overlaps). The rect must have an area and lie inside the view's
+ * placement. Returns the list, which the caller releases with qs_free, its
+ * length in *count; or null.
+ */
+QI_API int32_t *QI_USFrameWinColorsExt(int usframe, int viewId, const double *rect, int32_t *count);
+
+/* QI_USFrameSetVis with the colours under the world rect for ops 1 and 2
+ * (their number in *count), without colours for the other ops. */
+QI_API int QI_USFrameSetVisExt(int usframe, int viewId, const double *rect, int32_t *count, int op);
+
+/*
+ * Returns 1 when the square of half side `tolerance` about the world point
+ * (x, y) meets the view and, with a colour filter on, shows there: in
+ * display mode 3 one of the listed colours lies under the square, in mode 4
+ * a colour that is not listed; else 0.
+ */
+QI_API int QI_USFrameHitTestExt(int usframe, int viewId, double x, double y, double tolerance);
+
+/*
+ * Hit-tests the listed (USFrame, view id) pairs from the last to the first,
+ * or every view from the last placed when `pairs` is null, and reports the
+ * first hit in *usframeOut and *viewOut. Returns 1 on a hit, else 0 (the
+ * outputs are not written).
+ */
+QI_API int QI_UEpairArrHitTest(const int32_t *pairs, int32_t count, double x, double y, double tolerance,
+                               int32_t *usframeOut, int32_t *viewOut);
+
+/*
+ * Makes what the display shows the base itself, and removes the views
+ * (the host places them again): filter 1 a grey copy, 2 a bilevel copy,
+ * 3 the listed colours painted white (1 at once when the list is empty,
+ * views kept), 4 a colour copy with white and black in the foreground and
+ * background colours (a bilevel base shown black on white is inverted in
+ * place and its colours unset). `reserved` must be 0. Returns 1, or 0.
+ */
+QI_API int QI_USFrameApplyFilter(int usframe, int reserved, int filter);
+
 #ifdef __cplusplus
 }
 #endif

@@ -14,6 +14,12 @@ namespace quill {
 // may be null (the whole frame).
 bool frame_draw_rect(int32_t frame, const QI_Rect *rect, uint32_t colour, int32_t mode, bool outside);
 
+// QI_FrameFillPoly for callers inside the library, telling polygons that
+// miss the frame (nothing to do) from a failure.
+enum class FillResult { Done, Missed, Failed };
+FillResult frame_fill_poly(int32_t frame, const void *polygons, bool integerPoints, uint32_t colour, bool outside,
+                           QI_Rect *touched);
+
 } // namespace quill
 
 #endif

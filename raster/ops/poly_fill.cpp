@@ -265,16 +265,28 @@ extern "C" QI_API int QI_DmriFillPoly_BW(uint8_t *pixels, int width, int height,
     return sweep.start(polygons, true) && fill_buffer(sweep, pixels, width, height) ? 1 : 0;
 }
 
-extern "C" QI_API int QI_FrameFillPoly(int frame, const void *polygons, int integerPoints, uint32_t colour,
-                                       int outside, QI_Rect *touched) {
+FillResult quill::frame_fill_poly(int32_t frame, const void *polygons, bool integerPoints, uint32_t colour,
+                                  bool outside, QI_Rect *touched) {
     progress_notify(0);
     progress_notify(progress_message(kMsgPolyFill));
     if (!frame_lookup(frame))
-        return 0;
+        return FillResult::Failed;
     RunSweep sweep;
-    if (!sweep.start(polygons, integerPoints != 0))
-        return 0;
-    bool ok = fill_frame(frame, sweep, colour, outside != 0, touched);
+    if (!sweep.start(polygons, integerPoints))
+        return FillResult::Failed;
+    QI_Rect box;
+    bool ok = fill_frame(frame, sweep, colour, outside, &box);
     progress_notify(100);
-    return ok ? 1 : 0;
+    if (touched)
+        *touched = box;
+    if (ok)
+        return FillResult::Done;
+    return !outside && box.right < box.left ? FillResult::Missed : FillResult::Failed;
+}
+
+extern "C" QI_API int QI_FrameFillPoly(int frame, const void *polygons, int integerPoints, uint32_t colour,
+                                       int outside, QI_Rect *touched) {
+    return frame_fill_poly(frame, polygons, integerPoints != 0, colour, outside != 0, touched) == FillResult::Done
+               ? 1
+               : 0;
 }

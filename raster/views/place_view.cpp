@@ -34,11 +34,6 @@ namespace quill {
 
 namespace {
 
-struct Orientation {
-    int codes[4];
-    int32_t (*build)(int32_t base, int32_t media);
-};
-
 int32_t copy_of(int32_t base, int32_t media) { return QI_FrameClone(base, nullptr, 0, media); }
 
 // Applies an in-place operation to a new frame, deleting it on failure.
@@ -61,20 +56,9 @@ int32_t turn270_flip(int32_t base, int32_t media) { return then(turn270(base, me
 int32_t flip(int32_t base, int32_t media) { return then(copy_of(base, media), QI_FrameMirrorY); }
 int32_t mirror(int32_t base, int32_t media) { return then(copy_of(base, media), QI_FrameMirrorX); }
 
-const Orientation kOrientations[] = {
-    {{0, 1, 2, 3}, upright},    {{1, 2, 3, 0}, turn90},       {{3, 0, 1, 2}, turn270},
-    {{2, 3, 0, 1}, turn180},    {{3, 2, 1, 0}, turn90_flip},  {{1, 0, 3, 2}, turn270_flip},
-    {{0, 3, 2, 1}, flip},       {{2, 1, 0, 3}, mirror},
-};
-
-const Orientation *orientation_of(const double *placement) {
-    int codes[4];
-    placement_edge_codes(placement, codes);
-    for (const Orientation &o : kOrientations)
-        if (memcmp(o.codes, codes, sizeof codes) == 0)
-            return &o;
-    return nullptr;
-}
+// The builders of the eight orientations, in placement_orientation's order.
+int32_t (*const kBuilders[8])(int32_t, int32_t) = {upright,     turn90,       turn270, turn180,
+                                                   turn90_flip, turn270_flip, flip,    mirror};
 
 // The orthogonal frame is stretched over the placement's box.
 FrameMap box_map(const double *placement, int32_t frame) {
@@ -181,12 +165,12 @@ int32_t usframe_place(int32_t usframe, int32_t viewId, double *placement) {
     view_remove(own);
     u = usframe_lookup(usframe);
     int32_t base = u->baseFrame, media = u->media;
-    const Orientation *o = orientation_of(placement);
+    int o = placement_orientation(placement);
     FrameMap map;
-    int32_t frame = o ? o->build(base, media) : build_warped(placement, base, media, map);
+    int32_t frame = o >= 0 ? kBuilders[o](base, media) : build_warped(placement, base, media, map);
     if (frame < 0)
         return 0;
-    if (o)
+    if (o >= 0)
         map = box_map(placement, frame);
     if (!QI_FrameViewOptimize(frame, 1) || !add_view(usframe, viewId, placement, frame, map)) {
         delete_unless_base(frame, base);

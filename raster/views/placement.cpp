@@ -99,6 +99,32 @@ bool placement_is_orthogonal(const double *placement) {
     return codes[0] < 4 && codes[1] < 4 && codes[2] < 4 && codes[3] < 4;
 }
 
+int placement_orientation(const double *placement) {
+    // Edge codes of (e0, e1, e2, e3) for each orientation, in the order of
+    // the view frames' builders.
+    static const int kCodes[8][4] = {{0, 1, 2, 3}, {1, 2, 3, 0}, {3, 0, 1, 2}, {2, 3, 0, 1},
+                                     {3, 2, 1, 0}, {1, 0, 3, 2}, {0, 3, 2, 1}, {2, 1, 0, 3}};
+    int codes[4];
+    placement_edge_codes(placement, codes);
+    for (int o = 0; o < 8; ++o)
+        if (memcmp(kCodes[o], codes, sizeof codes) == 0)
+            return o;
+    return -1;
+}
+
+void orient_pixel(int o, int32_t W, int32_t H, int32_t u, int32_t v, int32_t &x, int32_t &y) {
+    switch (o) {
+    case 1: x = H - 1 - v, y = u; break;
+    case 2: x = v, y = W - 1 - u; break;
+    case 3: x = W - 1 - u, y = H - 1 - v; break;
+    case 4: x = H - 1 - v, y = W - 1 - u; break;
+    case 5: x = v, y = u; break;
+    case 6: x = u, y = H - 1 - v; break;
+    case 7: x = W - 1 - u, y = v; break;
+    default: x = u, y = v; break;
+    }
+}
+
 void placement_box(const double *placement, double box[4]) {
     box[0] = box[2] = placement[0];
     box[1] = box[3] = placement[1];

@@ -81,6 +81,13 @@ bool placements_equal(const double *a, const double *b);
 // Edge codes of e0..e3: 0 +x, 1 +y, 2 -x, 3 -y, 4 oblique.
 void placement_edge_codes(const double *placement, int codes[4]);
 bool placement_is_orthogonal(const double *placement);
+// Which of the eight orthogonal orientations a placement is: 0 upright,
+// 1 quarter turn clockwise, 2 counter-clockwise, 3 half turn, 4 quarter
+// turn then top-bottom flip, 5 transpose, 6 top-bottom flip, 7 left-right
+// mirror; -1 for an oblique placement.
+int placement_orientation(const double *placement);
+// Where base pixel (u, v) of a W x H base lies in the frame of orientation o.
+void orient_pixel(int o, int32_t W, int32_t H, int32_t u, int32_t v, int32_t &x, int32_t &y);
 // (minX, minY, maxX, maxY) of the four corners.
 void placement_box(const double *placement, double box[4]);
 bool point_in_placement(const double *placement, double x, double y);
