@@ -13,8 +13,8 @@
 #include "../core/frame_lock.h"
 #include "../core/progress.h"
 #include "../core/tiles.h"
-#include "black_runs.h"
-#include "bilevel_tables.h"
+#include "../codecs/black_runs.h"
+#include "../codecs/bilevel_tables.h"
 #include "quillimg.h"
 
 #include <string.h>

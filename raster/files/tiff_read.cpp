@@ -62,8 +62,8 @@
 #include "tiff.h"
 
 #include "../../base/holder.h"
-#include "black_runs.h"
-#include "ccitt.h"
+#include "../codecs/black_runs.h"
+#include "../codecs/ccitt.h"
 #include "line_transfer.h"
 #include "packbits.h"
 #include "quillimg.h"

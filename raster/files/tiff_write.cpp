@@ -25,7 +25,7 @@
  */
 #include "tiff.h"
 
-#include "ccitt.h"
+#include "../codecs/ccitt.h"
 #include "file_io.h"
 #include "line_transfer.h"
 #include "quillimg.h"
