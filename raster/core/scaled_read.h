@@ -1,11 +1,11 @@
 /*
- * stretch.h - the scaled read: fills a raster of a given size and kind from
+ * scaled_read.h - the scaled read: fills a raster of a given size and kind from
  * a region of a frame given in floating-point source coordinates, reading
  * from the deepest reduced view that the scale allows. Shared by stretching,
  * view updates, clones and the zoomed rendering of views.
  */
-#ifndef QUILL_RASTER_OPS_STRETCH_H
-#define QUILL_RASTER_OPS_STRETCH_H
+#ifndef QUILL_RASTER_CORE_SCALED_READ_H
+#define QUILL_RASTER_CORE_SCALED_READ_H
 
 #include <stdint.h>
 

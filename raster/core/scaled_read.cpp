@@ -1,5 +1,5 @@
 /*
- * stretch.cpp - the scaled read and QI_FrameStretchBlt.
+ * scaled_read.cpp - the scaled read and (for now) QI_FrameStretchBlt.
  *
  * The scaled read maps destination pixel d of an axis to source index
  * floor(a + (d + 0.5) * (b - a) / n): the source pixel under the centre of
@@ -25,16 +25,16 @@
  *  - Destination pixels whose source lies outside the source frame keep the
  *    destination's pixels (the destination share is read first).
  */
-#include "stretch.h"
+#include "scaled_read.h"
 
 #include "../../base/holder.h"
-#include "../core/frame_lock.h"
-#include "../core/frame_rect.h"
-#include "../core/library_state.h"
-#include "../core/pixel_copy.h"
-#include "../core/progress.h"
-#include "../core/tile_walk.h"
-#include "../core/tiles.h"
+#include "frame_lock.h"
+#include "frame_rect.h"
+#include "library_state.h"
+#include "pixel_copy.h"
+#include "progress.h"
+#include "tile_walk.h"
+#include "tiles.h"
 
 #include <math.h>
 #include <string.h>
