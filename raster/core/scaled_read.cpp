@@ -1,5 +1,6 @@
 /*
- * scaled_read.cpp - the scaled read and (for now) QI_FrameStretchBlt.
+ * scaled_read.cpp - the scaled read, and the frame-to-frame stretch on it
+ * (QI_FrameStretchBlt's engine; its shell is raster/ops/stretch.cpp).
  *
  * The scaled read maps destination pixel d of an axis to source index
  * floor(a + (d + 0.5) * (b - a) / n): the source pixel under the centre of
@@ -17,7 +18,7 @@
  * below the last fold into them; columns likewise at both ends (our choice
  * for the open last column: a line at a tile's right edge must survive too).
  *
- * Decisions of QI_FrameStretchBlt:
+ * Decisions of the stretch:
  *  - Whole-factor scaling: the factor per axis is source / destination in
  *    integer division. An enlargement would give the factor 0 and read
  *    nothing, leaving undefined pixels in the destination; it uses the real
@@ -28,12 +29,14 @@
 #include "scaled_read.h"
 
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "frame_lock.h"
 #include "frame_rect.h"
 #include "library_state.h"
 #include "pixel_copy.h"
 #include "progress.h"
 #include "tile_walk.h"
+#include "rect_utils.h"
 #include "tiles.h"
 
 #include <math.h>
@@ -105,7 +108,7 @@ int32_t picked(const int32_t *map, int32_t begin, int32_t end, int32_t origin, i
 // Folds the skipped rows and columns of a bilevel tile into the picked ones.
 void fold_bilevel_tile(uint8_t *tile, int32_t width, int32_t height, const int32_t *rows, int32_t rowCount,
                        const int32_t *columns, int32_t columnCount) {
-    uint32_t line = QI_GetLineBWi(1, width);
+    uint32_t line = raster_line_bytes(1, width);
     uint32_t whole = static_cast<uint32_t>(width) / 8;
     int64_t black = 0, white = 0;
     for (int32_t y = 0; y < height; ++y)
@@ -176,10 +179,10 @@ bool read_one_to_one(const ScaledRead &r, int32_t frame, double x0, double y0, d
     QI_Rect limit{0, 0, f->width - 1, f->height - 1}, buffer{originX, originY, originX + r.width - 1,
                                                                originY + r.height - 1};
     QI_Rect region;
-    if (!QI_IntersectRects(&want, &limit, &region) || !QI_IntersectRects(&region, &buffer, &region))
+    if (!rect_intersect(want, limit, &region) || !rect_intersect(region, buffer, &region))
         return true;
     PixelCopier copier(f->kind, r.kind, r.colourA, r.colourB);
-    uint32_t bufferLine = QI_GetLineBWi(r.kind, r.width);
+    uint32_t bufferLine = raster_line_bytes(r.kind, r.width);
     TileAccess access = skipBlank ? TileAccess::ReadCoded : TileAccess::Read;
     return walk_tiles(frame, region, access, [&](const TilePart &part) {
         copier.block(part.row, part.stride, part.x,
@@ -204,7 +207,7 @@ bool read_sampled(const ScaledRead &r, const ReadPlan &plan, bool skipBlank, boo
     for (int32_t d = 0; d < r.width; ++d)
         relative[d] = columnOf[d] % kTileSide;
     PixelCopier copier(f->kind, r.kind, r.colourA, r.colourB);
-    uint32_t bufferLine = QI_GetLineBWi(r.kind, r.width);
+    uint32_t bufferLine = raster_line_bytes(r.kind, r.width);
     int32_t columns = tile_columns(*f);
     int32_t pickedRows[kTileSide], pickedColumns[kTileSide];
     int32_t rowBegin, rowEnd;
@@ -223,7 +226,7 @@ bool read_sampled(const ScaledRead &r, const ReadPlan &plan, bool skipBlank, boo
             f = frame_lookup(plan.frame);
             int32_t tileWidth, tileHeight;
             tile_extent(*f, index, tileWidth, tileHeight);
-            uint32_t tileLine = QI_GetLineBWi(f->kind, tileWidth);
+            uint32_t tileLine = raster_line_bytes(f->kind, tileWidth);
             if (fold) {
                 int32_t rows = picked(rowOf, rowBegin, rowEnd, ty * kTileSide, pickedRows);
                 int32_t cols = picked(columnOf, columnBegin, columnEnd, tx * kTileSide, pickedColumns);
@@ -252,7 +255,7 @@ bool scaled_read(const ScaledRead &r) {
                      (r.colourA == QI_COLOR_WHITE && r.colourB == QI_COLOR_BLACK);
     bool skipBlank = r.kind == 1 && greyOff && plainKeys;
     if (skipBlank)
-        memset(r.buffer, 0xFF, static_cast<size_t>(QI_GetLineBWi(1, r.width)) * r.height);
+        memset(r.buffer, 0xFF, static_cast<size_t>(raster_line_bytes(1, r.width)) * r.height);
     double sx = (r.x1 - r.x0) / r.width, sy = (r.y1 - r.y0) / r.height;
     if (!(sx > 0) || !(sy > 0))
         return true; // an empty region reads nothing
@@ -268,64 +271,66 @@ bool scaled_read(const ScaledRead &r) {
     return read_sampled(r, plan, skipBlank, fold);
 }
 
-} // namespace quill
-
-using namespace quill;
-
 namespace {
 // Integer factor for reductions and 1:1, the real ratio for enlargements.
 double stretch_factor(int32_t source, int32_t destination) {
     return source >= destination ? static_cast<double>(source / destination)
                                  : static_cast<double>(source) / destination;
 }
+
+// The destination tiles that the clipped target meets.
+int64_t tiles_in(const QI_Rect &target) {
+    return static_cast<int64_t>(target.right / kTileSide - target.left / kTileSide + 1) *
+           (target.bottom / kTileSide - target.top / kTileSide + 1);
+}
 } // namespace
 
-extern "C" QI_API int QI_FrameStretchBlt(int dst, int dx, int dy, int dw, int dh, int src, int sx, int sy, int sw,
-                                         int sh, int32_t colourA, int32_t colourB) {
-    if (sw < 1 || sh < 1 || dw < 1 || dh < 1)
-        return 1;
-    QI_FrameRecord *source = frame_lookup(src), *destination = frame_lookup(dst);
-    if (!source || !destination || source->kind > destination->kind)
-        return 0;
+bool frame_stretch(const FrameStretch &s) {
+    if (s.sw < 1 || s.sh < 1 || s.dw < 1 || s.dh < 1)
+        return true;
+    const QI_FrameRecord *source = frame_lookup(s.source), *destination = frame_lookup(s.destination);
+    if (!source || !destination)
+        return false;
     int32_t sourceKind = source->kind, destinationKind = destination->kind;
     QI_Rect sourceFrame{0, 0, source->width - 1, source->height - 1};
-    QI_Rect sourceRect{sx, sy, sx + sw - 1, sy + sh - 1};
-    bool sourceInside = QI_RectAcoverB(&sourceFrame, &sourceRect) != 0;
-    double kx = stretch_factor(sw, dw), ky = stretch_factor(sh, dh);
+    QI_Rect sourceRect{s.sx, s.sy, s.sx + s.sw - 1, s.sy + s.sh - 1};
+    bool sourceInside = rect_covers(sourceFrame, sourceRect);
+    double kx = stretch_factor(s.sw, s.dw), ky = stretch_factor(s.sh, s.dh);
     // The reduced view that every scaled read of this call will choose stays
     // locked for the whole call, instead of once per destination tile.
-    ScaledRead probe{src, colourA, colourB, 0, 0, 0, 0, nullptr, destinationKind, 1, 1};
-    int32_t readFrame = near_one(kx) && near_one(ky) ? src : choose_source(probe, kx > ky ? kx : ky).frame;
-    ScopedFrameLock sourceLock(src), destinationLock(dst), viewLock(readFrame);
+    ScaledRead probe{s.source, s.colourA, s.colourB, 0, 0, 0, 0, nullptr, destinationKind, 1, 1};
+    int32_t readFrame = near_one(kx) && near_one(ky) ? s.source : choose_source(probe, kx > ky ? kx : ky).frame;
+    ScopedFrameLock sourceLock(s.source), destinationLock(s.destination), viewLock(readFrame);
     HeapBlock<uint8_t> tile(tile_bytes(destinationKind));
     if (!sourceLock.ok() || !destinationLock.ok() || !viewLock.ok() || !tile)
-        return 0;
-    bool keeps = QI_IsTranspOperation(sourceKind, colourA, colourB) != 0;
-    progress_begin(kMsgStretch);
-    destination = frame_lookup(dst);
+        return false;
+    // A keyed copy keeps destination pixels: read the destination share first.
+    bool keeps = PixelCopier(sourceKind, destinationKind, s.colourA, s.colourB).keeps_destination();
+    destination = frame_lookup(s.destination);
     QI_Rect whole{0, 0, destination->width - 1, destination->height - 1};
-    QI_Rect wanted{dx, dy, dx + dw - 1, dy + dh - 1}, target;
-    bool ok = true;
-    if (QI_IntersectRects(&whole, &wanted, &target)) {
-        for (int32_t ty = target.top / kTileSide; ok && ty <= target.bottom / kTileSide; ++ty) {
-            for (int32_t tx = target.left / kTileSide; ok && tx <= target.right / kTileSide; ++tx) {
-                QI_Rect cell{tx * kTileSide, ty * kTileSide, tx * kTileSide + kTileSide - 1, ty * kTileSide + kTileSide - 1};
-                QI_Rect part;
-                QI_IntersectRects(&cell, &target, &part);
-                int32_t pw = part.right - part.left + 1, ph = part.bottom - part.top + 1;
-                if ((keeps || !sourceInside) && !frame_get_rect(dst, part, tile.get())) {
-                    ok = false;
-                    break;
-                }
-                ScaledRead read{src, colourA, colourB,
-                                sx + (part.left - dx) * kx, sy + (part.top - dy) * ky,
-                                sx + (part.right - dx + 1) * kx, sy + (part.bottom - dy + 1) * ky,
-                                tile.get(), destinationKind, pw, ph};
-                ok = scaled_read(read) && frame_set_rect(dst, part, tile.get(), destinationKind, -1, -1);
-                progress_report(1);
-            }
+    QI_Rect wanted{s.dx, s.dy, s.dx + s.dw - 1, s.dy + s.dh - 1}, target;
+    if (!rect_intersect(whole, wanted, &target))
+        return true;
+    int64_t total = tiles_in(target), done = 0;
+    for (int32_t ty = target.top / kTileSide; ty <= target.bottom / kTileSide; ++ty) {
+        for (int32_t tx = target.left / kTileSide; tx <= target.right / kTileSide; ++tx) {
+            QI_Rect cell{tx * kTileSide, ty * kTileSide, tx * kTileSide + kTileSide - 1, ty * kTileSide + kTileSide - 1};
+            QI_Rect part;
+            rect_intersect(cell, target, &part);
+            int32_t pw = part.right - part.left + 1, ph = part.bottom - part.top + 1;
+            if ((keeps || !sourceInside) && !frame_get_rect(s.destination, part, tile.get()))
+                return false;
+            ScaledRead read{s.source, s.colourA, s.colourB,
+                            s.sx + (part.left - s.dx) * kx, s.sy + (part.top - s.dy) * ky,
+                            s.sx + (part.right - s.dx + 1) * kx, s.sy + (part.bottom - s.dy + 1) * ky,
+                            tile.get(), destinationKind, pw, ph};
+            if (!scaled_read(read) || !frame_set_rect(s.destination, part, tile.get(), destinationKind, -1, -1))
+                return false;
+            if (s.report)
+                progress_fraction(++done, total);
         }
     }
-    progress_report(100);
-    return ok ? 1 : 0;
+    return true;
 }
+
+} // namespace quill

@@ -10,7 +10,10 @@
 #include "line_transfer.h"
 
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
+#include "../colour/colour_convert.h"
 #include "../core/frame_lock.h"
+#include "../core/frame_rect.h"
 #include "../core/progress.h"
 #include "../core/tiles.h"
 #include "../codecs/black_runs.h"
@@ -62,6 +65,14 @@ void reset_transfer() {
     t.nextLine = 0;
 }
 
+// The rectangle engines trust their frame; the host runs between two rows
+// and holds handles, so check that the transfer's frame is still there and
+// locked before each block goes through them.
+bool transfer_frame_ready() {
+    const QI_FrameRecord *f = frame_lookup(transfer().frame);
+    return f && f->locked;
+}
+
 uint32_t palette_entries(const uint8_t *record) { return static_cast<uint32_t>(record[0]) + 1; }
 
 bool create_frame(const uint8_t *palette) {
@@ -93,14 +104,14 @@ uint8_t *take_palette(int32_t bytes) {
     bool grey = true;
     for (uint32_t i = 0; i < entries; ++i) {
         uint8_t *entry = t.palette.get() + 1 + 4 * i;
-        QI_DmriBGRtoYUV(entry, 1, 1);
+        bgr_to_yuv_raster(entry, 1, 1);
         entry[3] = 0;
         grey = grey && entry[1] == kNeutralChroma && entry[2] == kNeutralChroma;
     }
     t.paletteToGrey = grey;
     t.frameKind = grey ? kImageGrey : kImageColour;
     if (!grey) {
-        uint32_t colourLine = QI_GetLineBWi(kImageColour, t.info.width);
+        uint32_t colourLine = raster_line_bytes(kImageColour, t.info.width);
         if (!t.colour.allocate(static_cast<size_t>(colourLine) * kBlockLines))
             return nullptr;
     }
@@ -152,10 +163,10 @@ bool store_block(int32_t last) {
         expand_rows_to_colour(t.lines.get(), count);
         data = t.colour.get();
     } else if (t.info.kind == kImageColour) {
-        QI_DmriBGRtoYUV(t.lines.get(), t.info.width, count);
+        bgr_to_yuv_raster(t.lines.get(), t.info.width, count);
     }
     QI_Rect rect{0, t.blockFirst, t.info.width - 1, last};
-    return QI_FrameSetRect(t.frame, &rect, data, t.frameKind, -1, -1) == 1;
+    return transfer_frame_ready() && frame_set_rect(t.frame, rect, data, t.frameKind, -1, -1);
 }
 
 // Line 0 or above of a load: row `line` has been placed.
@@ -190,10 +201,10 @@ bool fetch_block(int32_t line) {
     if (last > t.info.height - 1)
         last = t.info.height - 1;
     QI_Rect rect{0, line, t.info.width - 1, last};
-    if (QI_FrameGetRect(t.frame, &rect, t.lines.get()) != 1)
+    if (!transfer_frame_ready() || !frame_get_rect(t.frame, rect, t.lines.get()))
         return false;
     if (t.info.kind == kImageColour)
-        QI_DmriYUVtoBGR(t.lines.get(), t.info.width, last - line + 1);
+        yuv_to_bgr_raster(t.lines.get(), t.info.width, last - line + 1);
     progress_notify(static_cast<intptr_t>(static_cast<int64_t>(line) * 99 / t.info.height + 1));
     return true;
 }
@@ -244,7 +255,7 @@ bool copy_palette_out(uint8_t *out) {
     uint32_t entries = palette_entries(t.palette.get());
     memcpy(out, t.palette.get(), 1 + 4 * entries);
     for (uint32_t i = 0; i < entries; ++i)
-        QI_DmriYUVtoBGR(out + 1 + 4 * i, 1, 1);
+        yuv_to_bgr_raster(out + 1 + 4 * i, 1, 1);
     return true;
 }
 
@@ -280,7 +291,7 @@ bool load_transfer_begin(const FileInfo &info, int32_t storage) {
     t.info = info;
     t.storage = storage;
     int32_t lineKind = info.kind == kImagePalette ? kImageGrey : info.kind;
-    t.lineBytes = QI_GetLineBWi(lineKind, info.width);
+    t.lineBytes = raster_line_bytes(lineKind, info.width);
     t.frameKind = lineKind;
     t.frameLineBytes = t.lineBytes;
     size_t bytes = static_cast<size_t>(t.lineBytes) * kBlockLines;
@@ -295,9 +306,9 @@ bool load_transfer_begin(const FileInfo &info, int32_t storage) {
             reset_transfer();
             return false;
         }
-        t.frameLineBytes = QI_GetLineBWi(t.frameKind, info.width);
+        t.frameLineBytes = raster_line_bytes(t.frameKind, info.width);
     } else {
-        t.frameLineBytes = QI_GetLineBWi(kImageColour, info.width);
+        t.frameLineBytes = raster_line_bytes(kImageColour, info.width);
     }
     t.loading = true;
     return true;
@@ -337,10 +348,10 @@ bool save_transfer_begin(int32_t frame, FileInfo &info) {
         memcpy(t.palette.get(), palette, 1 + 4 * palette_entries(palette));
     }
     t.info = info;
-    t.lineBytes = QI_GetLineBWi(info.kind, info.width);
+    t.lineBytes = raster_line_bytes(info.kind, info.width);
     // Rows are fetched in the frame's kind: a palette image's block holds
     // colour rows, converted to indices row by row.
-    t.frameLineBytes = QI_GetLineBWi(f->kind, info.width);
+    t.frameLineBytes = raster_line_bytes(f->kind, info.width);
     if (!t.lines.allocate(static_cast<size_t>(t.frameLineBytes) * kBlockLines)) {
         reset_transfer();
         return false;

@@ -14,6 +14,10 @@ namespace quill {
 // may be null (the whole frame).
 bool frame_draw_rect(int32_t frame, const QI_Rect *rect, uint32_t colour, int32_t mode, bool outside);
 
+// QI_DmriUniformFill's kernel: the raster exists, width and height are at
+// least 1, kind is 1 to 4 and the colour is not the "no colour" 0xFFFFFFFF.
+void uniform_fill(uint8_t *pixels, int32_t width, int32_t height, uint32_t colour, int32_t kind);
+
 } // namespace quill
 
 #endif
