@@ -22,35 +22,62 @@
 
 #include <string.h>
 
+#include <type_traits>
+
 namespace quill {
 
 namespace {
 
 constexpr uint8_t kNeutralChroma = 0x7F;
 
-struct Transfer {
-    bool loading;
-    bool saving;
-    int32_t frame;
-    FileInfo info;
-    int32_t frameKind;
-    int32_t storage;
-    uint32_t lineBytes;      // a row as it crosses the protocol
-    uint32_t frameLineBytes; // a row of the frame's kind
-    HeapBlock<uint8_t> palette; // 1025 bytes; (Y, U, V) entries
-    bool paletteToGrey;      // palette image loaded into a grey frame
-    HeapBlock<uint8_t> lines;  // load: 128 rows; save: 128 frame rows
-    HeapBlock<uint8_t> colour; // load of palette rows into a colour frame
-    int32_t blockFirst;
-    int32_t blockRows;
-    uint32_t writePosition;
-    int32_t nextLine;
+// A block of the transfer state: a plain pointer with the holder's calls,
+// trivially destructible so that the state below needs neither a global
+// constructor nor an exit-time destructor. reset_transfer() gives the
+// blocks back on every end path of a transfer.
+struct StateBlock {
+    uint8_t *block = nullptr;
+
+    bool allocate(size_t bytes) {
+        reset();
+        if (bytes > UINT32_MAX)
+            return false;
+        block = static_cast<uint8_t *>(qs_malloc(static_cast<uint32_t>(bytes)));
+        return block != nullptr;
+    }
+    void reset() { heap_release(block); }
+    uint8_t *get() const { return block; }
+    explicit operator bool() const { return block != nullptr; }
 };
 
-// Plain storage, so that no constructor runs at load time; the holders in it
-// are empty whenever no transfer is under way.
-alignas(Transfer) unsigned char g_transferBytes[sizeof(Transfer)];
-Transfer &transfer() { return *reinterpret_cast<Transfer *>(g_transferBytes); }
+struct Transfer {
+    bool loading = false;
+    bool saving = false;
+    int32_t frame = -1;
+    FileInfo info = {0, 0, 0};
+    int32_t frameKind = 0;
+    int32_t storage = 0;
+    uint32_t lineBytes = 0;      // a row as it crosses the protocol
+    uint32_t frameLineBytes = 0; // a row of the frame's kind
+    StateBlock palette;          // 1025 bytes; (Y, U, V) entries
+    bool paletteToGrey = false;  // palette image loaded into a grey frame
+    StateBlock lines;            // load: 128 rows; save: 128 frame rows
+    StateBlock colour;           // load of palette rows into a colour frame
+    int32_t blockFirst = 0;
+    int32_t blockRows = 0;
+    uint32_t writePosition = 0;
+    int32_t nextLine = 0;
+};
+
+// The one transfer: every member has a constant initialiser and the type is
+// trivially destructible, so the object is constant-initialised (alive and
+// empty before any code runs) and nothing runs at load or exit time.
+// Rejected: raw bytes reinterpreted as a Transfer, whose members were never
+// constructed.
+Transfer g_transfer;
+static_assert(std::is_trivially_destructible<Transfer>::value, "the transfer state must need no exit-time code");
+static_assert(Transfer{}.frame == -1, "the transfer state must be constant-initialised");
+
+Transfer &transfer() { return g_transfer; }
 
 void reset_transfer() {
     Transfer &t = transfer();
