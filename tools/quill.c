@@ -37,6 +37,7 @@
  * interrupted.
  */
 #define _POSIX_C_SOURCE 200809L
+#include "data_dir.h"
 #include "quillimg.h"
 #include "quillstd.h"
 
@@ -54,10 +55,6 @@
 
 /* M_PI is not part of strict C99 with POSIX. */
 #define kPi 3.14159265358979323846
-
-#ifndef QUILL_DEMO_DATA_DIR
-#define QUILL_DEMO_DATA_DIR ""
-#endif
 
 enum { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted = 130 };
 
@@ -229,8 +226,10 @@ static int session_start(Session *s) {
         fprintf(stderr, "quill: cannot make a temporary directory in %s: %s\n", parent, strerror(errno));
         return 0;
     }
-    if (!data || !*data)
-        data = QUILL_DEMO_DATA_DIR;
+    if (!data || !*data) {
+        static char installed[4096];
+        data = quill_default_data_dir(installed, sizeof installed);
+    }
     if (strlen(data) >= kDirectoryBytes) {
         /* The lossy tile coding is then unavailable: only tile files that
          * use it fail to load. */
