@@ -54,11 +54,13 @@ bench:
 # directory and the library directory (lib/<multiarch> under /usr) fit it.
 PREFIX ?= /usr/local
 install:
+	@sh tools/install-deps.sh demo
 	cmake -S . -B build-install -DQUILL_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(WERROR) $(CMAKE_FLAGS) >/dev/null
 	cmake --build build-install -j$(JOBS) --target quill quillvec
 	cmake --install build-install
 
 package:
+	@sh tools/install-deps.sh package
 	cmake -S . -B build-package -DQUILL_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr $(WERROR) $(CMAKE_FLAGS) >/dev/null
 	cmake --build build-package -j$(JOBS) --target quill quillvec
 	cd build-package && cpack -G DEB
