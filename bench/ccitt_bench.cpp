@@ -48,7 +48,7 @@
 #include "bench/bench_support.h"
 
 #include "quillimg.h"
-#include "raster/files/ccitt.h"
+#include "raster/codecs/ccitt.h"
 
 #include <benchmark/benchmark.h>
 #include <tiffio.h>

@@ -1,6 +1,6 @@
 /*
  * lossy_bench.cpp - quality, size and speed of the lossy tile coding
- * (modes 2, 3 and 4, raster/core/tile_lossy.h) on real images.
+ * (modes 2, 3 and 4, raster/codecs/tile_lossy.h) on real images.
  *
  * Images: ImageMagick's built-in samples made into the build tree by
  * bench/CMakeLists.txt (rose 70 x 46, logo 640 x 480 and wizard 480 x 640
@@ -38,8 +38,8 @@
 #include "bench/bench_support.h"
 
 #include "base/raster_line.h"
-#include "raster/core/run_codes.h"
-#include "raster/core/tile_lossy.h"
+#include "raster/codecs/run_codes.h"
+#include "raster/codecs/tile_lossy.h"
 #include "raster/core/yx_tables.h"
 
 #include <benchmark/benchmark.h>

@@ -78,7 +78,7 @@
 #include "bench/bench_support.h"
 
 #include "quillimg.h"
-#include "raster/ops/stretch.h"
+#include "raster/core/scaled_read.h"
 
 #include <benchmark/benchmark.h>
 #include <leptonica/allheaders.h>

@@ -30,9 +30,9 @@
  * command-line tool writes it); the strip is taken at StripOffsets.
  */
 #include "quillimg.h"
-#include "raster/files/bilevel_tables.h"
-#include "raster/files/black_runs.h"
-#include "raster/files/ccitt.h"
+#include "raster/codecs/bilevel_tables.h"
+#include "raster/codecs/black_runs.h"
+#include "raster/codecs/ccitt.h"
 
 #include <stddef.h>
 #include <stdint.h>

@@ -9,9 +9,9 @@
 // catches any read past the end.
 #include "test_support.h"
 
-#include "raster/files/bilevel_tables.h"
-#include "raster/files/black_runs.h"
-#include "raster/files/ccitt.h"
+#include "raster/codecs/bilevel_tables.h"
+#include "raster/codecs/black_runs.h"
+#include "raster/codecs/ccitt.h"
 
 #include <tiffio.h>
 

@@ -9,7 +9,7 @@
 #include "test_support.h"
 
 #include "raster/core/library_state.h"
-#include "raster/core/tile_lossy.h"
+#include "raster/codecs/tile_lossy.h"
 #include "raster/core/yx_tables.h"
 
 #include <math.h>

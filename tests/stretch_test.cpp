@@ -248,16 +248,90 @@ TEST_F(StretchTest, ReadsTheDeepestViewThatTheScaleAllows) {
     }
 }
 
-TEST_F(StretchTest, ReportsEachTileAndIgnoresTheAnswers) {
+// The reports after the announcement are the share of destination tiles
+// done: one per tile, never falling, inside 1..99, the last at 99; then 100.
+void expect_tile_shares(const std::vector<intptr_t> &reports, size_t first, size_t tiles) {
+    ASSERT_EQ(reports.size(), first + tiles + 1);
+    for (size_t i = first; i < first + tiles; ++i) {
+        EXPECT_GE(reports[i], 1) << "report " << i;
+        EXPECT_LE(reports[i], 99) << "report " << i;
+        if (i > first) {
+            EXPECT_GE(reports[i], reports[i - 1]) << "report " << i;
+        }
+    }
+    if (tiles > 1) {
+        EXPECT_LT(reports[first], reports[first + tiles - 1]) << "the bar moves";
+    }
+    EXPECT_EQ(reports[first + tiles - 1], 99);
+    EXPECT_EQ(reports.back(), 100);
+}
+
+// A host that presses cancel on the bar: it answers 0 to every share.
+int answer_cancel(intptr_t value) {
+    g_reports.push_back(value);
+    return value >= 1 && value <= 99 ? 0 : 1;
+}
+
+TEST_F(StretchTest, ReportsTheShareOfTilesDoneAndIgnoresTheAnswers) {
+    struct Case {
+        int dx, dy, dw, dh; // destination rect in a 700 x 400 frame
+        int sw, sh;         // source rect from (0, 0) of a 600 x 600 frame
+        size_t tiles;       // destination tiles the rect meets
+        bool cancel;        // the host answers 0 to every share
+    } cases[] = {
+        {0, 0, 300, 300, 300, 300, 9, false},  // one to one, 3 x 3 tiles
+        {10, 20, 100, 100, 100, 100, 1, false}, // inside one tile
+        {100, 0, 600, 400, 600, 600, 24, false}, // clipped at the right: 6 x 4 tiles
+        {0, 0, 300, 300, 600, 600, 9, true},  // a reduction, answers ignored
+    };
+    for (const Case &c : cases) {
+        QI_CloseFrameFunctions();
+        ASSERT_EQ(QI_InitFrameFunctions("", swap_.path().c_str(), c.cancel ? answer_cancel : remember), 1);
+        std::mt19937 random(7);
+        Raster source(600, 600, 2);
+        source.fill_random(random);
+        int src = frame_from(source), dst = frame_from(Raster(700, 400, 2));
+        g_reports.clear();
+        ASSERT_EQ(QI_FrameStretchBlt(dst, c.dx, c.dy, c.dw, c.dh, src, 0, 0, c.sw, c.sh, -1, -1), 1)
+            << "a stretch runs to its end whatever the host answers";
+        ASSERT_GE(g_reports.size(), 2u);
+        EXPECT_EQ(g_reports[0], 0);
+        EXPECT_EQ(std::string(reinterpret_cast<const char *>(g_reports[1])), "Stretch");
+        std::vector<intptr_t> shares;
+        for (intptr_t r : g_reports)
+            if (r != 101) { // the host's cancel is acknowledged, not obeyed
+                shares.push_back(r);
+            }
+        expect_tile_shares(shares, 2, c.tiles);
+        Raster result = frame_pixels(dst);
+        int step = c.sw / c.dw;
+        EXPECT_EQ(result.get(c.dx + 5, c.dy + 7), source.get(5 * step + step / 2, 7 * step + step / 2))
+            << "tiles " << c.tiles;
+        QI_FrameDelete(src);
+        QI_FrameDelete(dst);
+    }
+}
+
+TEST_F(StretchTest, ACloneOfAPartReportsUnderItsOwnName) {
+    // The clone reads through the stretch engine, not the exported stretch:
+    // its host hears "Cloning" and the share of tiles, never a nested
+    // "Stretch" announcement.
     QI_CloseFrameFunctions();
     ASSERT_EQ(QI_InitFrameFunctions("", swap_.path().c_str(), remember), 1);
-    int src = frame_from(Raster(300, 300, 1)), dst = frame_from(Raster(300, 300, 1));
+    std::mt19937 random(3);
+    Raster page(500, 300, 4);
+    page.fill_random(random);
+    int src = frame_from(page);
+    QI_Rect part{10, 20, 409, 269}; // 400 x 250: 4 x 2 tiles of the clone
     g_reports.clear();
-    ASSERT_EQ(QI_FrameStretchBlt(dst, 0, 0, 300, 300, src, 0, 0, 300, 300, -1, -1), 1);
-    ASSERT_EQ(g_reports.size(), 2u + 9u + 1u);
-    EXPECT_EQ(g_reports[0], 0);
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(g_reports[1])), "Stretch");
-    for (size_t i = 2; i < 11; ++i)
-        EXPECT_EQ(g_reports[i], 1);
-    EXPECT_EQ(g_reports.back(), 100);
+    int clone = QI_FrameClone(src, &part, 0, 0);
+    ASSERT_GE(clone, 0);
+    ASSERT_GE(g_reports.size(), 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(g_reports[1])), "Cloning");
+    expect_tile_shares(g_reports, 2, 8);
+    Raster result = frame_pixels(clone);
+    EXPECT_EQ(result.get(0, 0), page.get(10, 20));
+    EXPECT_EQ(result.get(399, 249), page.get(409, 269));
+    QI_FrameDelete(clone);
+    QI_FrameDelete(src);
 }

@@ -1,13 +1,14 @@
 #!/bin/sh
 # Makes sure the Debian packages that a make target needs are installed.
-# Usage: install-deps.sh test|bench|demo
+# Usage: install-deps.sh test|bench|demo|package
 # As root it installs what is missing; otherwise it prints the apt-get line.
 set -eu
 case "${1:-test}" in
   demo)  need="cmake make gcc g++ binutils libpng-dev" ;;
-  test)  need="cmake make gcc g++ binutils libpng-dev libgtest-dev libtiff-dev ghostscript libtiff-tools netpbm imagemagick clang libclang-rt-dev libopencv-dev" ;;
+  package) need="cmake make gcc g++ binutils dpkg-dev file libpng-dev" ;;
+  test)  need="cmake make gcc g++ binutils libpng-dev libgtest-dev libtiff-dev ghostscript libtiff-tools netpbm imagemagick clang libclang-rt-dev libopencv-dev pkg-config dpkg-dev file" ;;
   bench) need="cmake make gcc g++ binutils libpng-dev libbenchmark-dev ghostscript libtiff-tools netpbm libleptonica-dev libtiff-dev imagemagick libopencv-dev libpotrace-dev libcgal-dev libgmp-dev" ;;
-  *) echo "usage: $0 test|bench|demo" >&2; exit 2 ;;
+  *) echo "usage: $0 test|bench|demo|package" >&2; exit 2 ;;
 esac
 missing=""
 for p in $need; do

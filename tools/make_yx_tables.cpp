@@ -7,7 +7,7 @@
  * The build runs it (target yx_data) into <build>/data. Exit status 0 when
  * both files were written and every check below held.
  *
- * What the coding does with the tables (raster/core/tile_lossy.cpp):
+ * What the coding does with the tables (raster/codecs/tile_lossy.cpp):
  *  - forward: a block of 64 pixels x_k (k = 8 * row + column) gives 16
  *    coefficients c_j = (sum_k F[k][x_k][j]) >> 5, taken modulo 256 as a
  *    signed byte. F[k][x][j] is the byte at 4096 * k + 16 * x + j, summed

@@ -37,6 +37,7 @@
  * interrupted.
  */
 #define _POSIX_C_SOURCE 200809L
+#include "data_dir.h"
 #include "quillimg.h"
 #include "quillstd.h"
 #include "quill_tool.h"
@@ -55,10 +56,6 @@
 
 /* M_PI is not part of strict C99 with POSIX. */
 #define kPi 3.14159265358979323846
-
-#ifndef QUILL_DEMO_DATA_DIR
-#define QUILL_DEMO_DATA_DIR ""
-#endif
 
 
 enum { kPathBytes = 4096 };
@@ -223,8 +220,10 @@ int session_start(Session *s) {
         fprintf(stderr, "quill: cannot make a temporary directory in %s: %s\n", parent, strerror(errno));
         return 0;
     }
-    if (!data || !*data)
-        data = QUILL_DEMO_DATA_DIR;
+    if (!data || !*data) {
+        static char installed[4096];
+        data = quill_default_data_dir(installed, sizeof installed);
+    }
     if (strlen(data) >= kDirectoryBytes) {
         /* The lossy tile coding is then unavailable: only tile files that
          * use it fail to load. */
@@ -275,6 +274,35 @@ static int readable_extension(const char *extension) {
         if (strcmp(extension, known[i]) == 0)
             return 1;
     return 0;
+}
+
+/* The kinds of file of a format that the library does not load, named in
+ * the messages of a file whose header or pixels do not load, so that the
+ * user can tell an unsupported file from a damaged one; null when there is
+ * nothing to name. The tool sees only the public interface, which does not
+ * say why a load failed, so the message names every such kind. */
+static const char *kinds_not_loaded(const char *extension) {
+    static const char kTiff[] =
+        "tiled TIFF, planar colour (PlanarConfiguration 2), bit-reversed fill order (FillOrder 2),\n"
+        "  Group 3 coding (Compression 3), samples of more than 8 bits, and compressions other than\n"
+        "  none, modified Huffman, T.6, LZW and PackBits";
+    static const char kEps[] =
+        "EPS files without a TIFF preview, and previews of the TIFF kinds not loaded: tiled TIFF,\n"
+        "  planar colour, bit-reversed fill order, Group 3 coding, samples of more than 8 bits";
+    static const char kPcx[] =
+        "PCX other than 1-bit bilevel, palette images of up to 8 bits and 24-bit colour in three planes";
+    static const char kYx[] =
+        "tiles of the lossy coding when its tables (magadan.XY, urupinsk.XY) are not in the data\n"
+        "  directory (QUILL_DATA_DIR, else share/quill beside the tool)";
+    if (strcmp(extension, "TIF") == 0)
+        return kTiff;
+    if (strcmp(extension, "EPS") == 0)
+        return kEps;
+    if (strcmp(extension, "PCX") == 0)
+        return kPcx;
+    if (strcmp(extension, "YX") == 0)
+        return kYx;
+    return NULL;
 }
 
 static int writable_extension(const char *extension) {
@@ -954,7 +982,10 @@ static int load_reported(const char *name, int storage, const char *indent) {
     }
     kind = QI_FrameFileGetInfo(name, &width, &height);
     if (!kind) {
-        fprintf(stderr, "quill: %s: not a readable %s file, or of a kind not supported\n", name, extension);
+        fprintf(stderr, "quill: %s: the header does not read: a damaged %s file, or one of a kind not loaded\n", name,
+                extension);
+        if (kinds_not_loaded(extension))
+            fprintf(stderr, "  not loaded: %s\n", kinds_not_loaded(extension));
         return -1;
     }
     printf("%s%s: %d x %d, %s image, %s bytes\n", indent, name, width, height, kind_name(kind),
@@ -964,8 +995,14 @@ static int load_reported(const char *name, int storage, const char *indent) {
     if (frame < 0) {
         if (g_interrupted)
             fprintf(stderr, "quill: %s: load cancelled\n", name);
-        else
-            fprintf(stderr, "quill: %s: load failed (damaged file, too large, out of memory or disk)\n", name);
+        else {
+            fprintf(stderr,
+                    "quill: %s: the header reads (%d x %d, %s image) but the pixels do not load: a kind of file not\n"
+                    "  loaded, damaged data, or a frame too large for the memory or disk at hand\n",
+                    name, width, height, kind_name(kind));
+            if (kinds_not_loaded(extension))
+                fprintf(stderr, "  not loaded: %s\n", kinds_not_loaded(extension));
+        }
         return -1;
     }
     printf("%sloaded in %.3f s into a %s frame in %s\n", indent, seconds_now() - start,

@@ -30,6 +30,7 @@
  *    to report a refusal with.
  */
 #include "colour_convert.h"
+#include "../../base/raster_line.h"
 
 #include "quillimg.h"
 
@@ -72,7 +73,7 @@ void yuv_to_bgr_line(uint8_t *p, int32_t width) {
 void each_colour_line(uint8_t *raster, int32_t width, int32_t height, void (*line)(uint8_t *, int32_t)) {
     if (!raster || width < 1 || height < 1 || width > INT32_MAX / 3)
         return;
-    size_t stride = QI_GetLineBWi(4, width);
+    size_t stride = raster_line_bytes(4, width);
     for (int32_t y = 0; y < height; ++y)
         line(raster + static_cast<size_t>(y) * stride, width);
 }
@@ -83,12 +84,16 @@ void yuv_to_bgr_raster(uint8_t *raster, int32_t width, int32_t height) {
     each_colour_line(raster, width, height, yuv_to_bgr_line);
 }
 
+void bgr_to_yuv_raster(uint8_t *raster, int32_t width, int32_t height) {
+    each_colour_line(raster, width, height, bgr_to_yuv_line);
+}
+
 } // namespace quill
 
 using namespace quill;
 
 extern "C" QI_API void QI_DmriBGRtoYUV(uint8_t *raster, int32_t width, int32_t height) {
-    each_colour_line(raster, width, height, bgr_to_yuv_line);
+    bgr_to_yuv_raster(raster, width, height);
 }
 
 extern "C" QI_API void QI_DmriYUVtoBGR(uint8_t *raster, int32_t width, int32_t height) {

@@ -40,6 +40,7 @@
  *    bits and report a mark where none was made.
  */
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
 #include "../core/tile_walk.h"
@@ -72,7 +73,7 @@ void clear_pad_bits(uint8_t *line, int32_t width, uint32_t lineBytes) {
 }
 
 void mark_bilevel(const uint8_t *source, int32_t width, int32_t height, uint8_t *mask, bool white, bool black) {
-    uint32_t line = QI_GetLineBWi(1, width);
+    uint32_t line = raster_line_bytes(1, width);
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t *s = source + static_cast<size_t>(y) * line;
         uint8_t *m = mask + static_cast<size_t>(y) * line;
@@ -83,7 +84,7 @@ void mark_bilevel(const uint8_t *source, int32_t width, int32_t height, uint8_t 
 }
 
 void mark_grey(const uint8_t *source, int32_t width, int32_t height, uint8_t *mask, const bool *wanted) {
-    uint32_t line = QI_GetLineBWi(2, width), maskLine = QI_GetLineBWi(1, width);
+    uint32_t line = raster_line_bytes(2, width), maskLine = raster_line_bytes(1, width);
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t *s = source + static_cast<size_t>(y) * line;
         uint8_t *m = mask + static_cast<size_t>(y) * maskLine;
@@ -95,7 +96,7 @@ void mark_grey(const uint8_t *source, int32_t width, int32_t height, uint8_t *ma
 
 void mark_colour(const uint8_t *source, int32_t width, int32_t height, uint8_t *mask, const int32_t *colours,
                  int32_t count) {
-    uint32_t line = QI_GetLineBWi(4, width), maskLine = QI_GetLineBWi(1, width);
+    uint32_t line = raster_line_bytes(4, width), maskLine = raster_line_bytes(1, width);
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t *s = source + static_cast<size_t>(y) * line;
         uint8_t *m = mask + static_cast<size_t>(y) * maskLine;
@@ -117,7 +118,7 @@ int mark_colours(const uint8_t *source, int32_t width, int32_t height, int32_t k
     if (!source || !mask || width < 1 || height < 1 || width > INT32_MAX / 3 || count < 0 ||
         (count > 0 && !colours))
         return 0;
-    size_t maskBytes = static_cast<size_t>(QI_GetLineBWi(1, width)) * static_cast<size_t>(height);
+    size_t maskBytes = static_cast<size_t>(raster_line_bytes(1, width)) * static_cast<size_t>(height);
     memset(mask, 0, maskBytes);
     if (kind == 1) {
         bool white = false, black = false;

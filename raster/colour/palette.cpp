@@ -33,6 +33,7 @@
 #include "quillimg.h"
 
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "../core/progress.h"
 #include "colour_convert.h"
 #include "palette_cache.h"
@@ -149,15 +150,15 @@ extern "C" QI_API void QI_DmriToPaletteColors(uint8_t *raster, int32_t width, in
                                               int32_t y0) {
     if (!mappable(raster, width, height, palette) || (kind != 2 && kind != 4))
         return;
-    const size_t stride = QI_GetLineBWi(kind, width);
+    const size_t stride = raster_line_bytes(kind, width);
     // Positions are taken modulo 8 in unsigned arithmetic: a negative
     // origin then lands on the right table column without overflow.
     const uint32_t ux = static_cast<uint32_t>(x0), uy = static_cast<uint32_t>(y0);
     if (kind == 4) {
-        colour_to_indices(raster, stride, QI_GetLineBWi(2, width), width, height, palette->colourMap,
+        colour_to_indices(raster, stride, raster_line_bytes(2, width), width, height, palette->colourMap,
                           mode >= 2 ? palette->colourDither : nullptr, ux, uy);
     } else if (mode == 3) {
-        grey_dither_to_bilevel(raster, stride, QI_GetLineBWi(1, width), width, height, palette->bilevelDither,
+        grey_dither_to_bilevel(raster, stride, raster_line_bytes(1, width), width, height, palette->bilevelDither,
                                ux, uy);
     } else if (mode >= 2) {
         grey_dither_to_indices(raster, stride, height, palette->greyDither, palette->greyMap, ux, uy);
@@ -170,6 +171,6 @@ extern "C" QI_API void QI_BW_DmriToPaletteColors(const uint8_t *source, int32_t 
                                                  uint8_t *destination, const PaletteObject *palette) {
     if (!destination || !mappable(source, width, height, palette))
         return;
-    bilevel_to_indices(source, QI_GetLineBWi(1, width), width, height, destination, QI_GetLineBWi(3, width),
+    bilevel_to_indices(source, raster_line_bytes(1, width), width, height, destination, raster_line_bytes(3, width),
                        palette->whiteIndex, palette->blackIndex);
 }

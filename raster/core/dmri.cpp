@@ -2,6 +2,7 @@
  * dmri.cpp - whole raw rasters: kind conversion and vertical flip.
  */
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "pixel_copy.h"
 #include "quillimg.h"
 
@@ -13,12 +14,12 @@ extern "C" QI_API void QI_DmriConvert(const uint8_t *source, int32_t width, int3
                                       uint8_t *destination, int32_t destinationKind) {
     if (!source || !destination || width < 1 || height < 1)
         return;
-    uint32_t sourceLine = QI_GetLineBWi(sourceKind, width);
+    uint32_t sourceLine = raster_line_bytes(sourceKind, width);
     if (sourceKind == destinationKind) {
         memcpy(destination, source, static_cast<size_t>(sourceLine) * height);
         return;
     }
-    uint32_t destinationLine = QI_GetLineBWi(destinationKind, width);
+    uint32_t destinationLine = raster_line_bytes(destinationKind, width);
     PixelCopier copier(sourceKind, destinationKind, -1, -1);
     for (int32_t y = 0; y < height; ++y)
         copier.row(source + static_cast<size_t>(y) * sourceLine, 0, destination + static_cast<size_t>(y) * destinationLine,

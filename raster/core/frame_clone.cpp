@@ -14,13 +14,17 @@
  * deleted; the source keeps its lock state.
  */
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "frame_lock.h"
 #include "frame_rect.h"
 #include "library_state.h"
 #include "new_frame.h"
+#include "pixel_copy.h"
 #include "progress.h"
+#include "scaled_read.h"
 #include "tile_store.h"
 #include "tile_walk.h"
+#include "rect_utils.h"
 #include "tiles.h"
 
 namespace quill {
@@ -72,6 +76,7 @@ bool convert_blocks(int32_t source, const QI_Rect &rect, int32_t clone) {
     HeapBlock<uint8_t> read(tile_bytes(fromKind));
     if (!read)
         return false;
+    PixelCopier copier(fromKind, toKind, -1, -1);
     QI_Rect whole{0, 0, to->width - 1, to->height - 1};
     // The clone's rect starts at (0, 0), so every part is a whole tile and
     // its rows are exactly the converted block's rows.
@@ -80,7 +85,8 @@ bool convert_blocks(int32_t source, const QI_Rect &rect, int32_t clone) {
                       rect.top + part.rect.bottom};
         if (part.x != 0 || !frame_get_rect(source, block, read.get()))
             return false;
-        QI_DmriConvert(read.get(), part.width, part.height, fromKind, part.row, toKind);
+        copier.block(read.get(), raster_line_bytes(fromKind, part.width), 0, part.row, part.stride, 0, part.width,
+                     part.height);
         return true;
     });
 }
@@ -110,7 +116,7 @@ extern "C" QI_API int QI_FrameClone(int frame, const QI_Rect *rect, int32_t kind
     if (!f)
         return -1;
     QI_Rect whole{0, 0, f->width - 1, f->height - 1}, part = whole;
-    if (rect && !QI_IntersectRects(&whole, rect, &part))
+    if (rect && !rect_intersect(whole, *rect, &part))
         return -1;
     progress_begin(kMsgCloning);
     int32_t newKind = kind == 0 ? f->kind : kind;
@@ -131,9 +137,9 @@ extern "C" QI_API int QI_FrameClone(int frame, const QI_Rect *rect, int32_t kind
     if (ok && sameKind && wholeFrame && sameCoding)
         ok = copy_records(f->tileStore, c->tileStore);
     else if (ok && sameKind)
-        ok = QI_FrameStretchBlt(clone.handle(), 0, 0, part.right - part.left + 1, part.bottom - part.top + 1, frame,
-                                part.left, part.top, part.right - part.left + 1, part.bottom - part.top + 1, -1,
-                                -1) == 1;
+        ok = frame_stretch(FrameStretch{clone.handle(), 0, 0, part.right - part.left + 1, part.bottom - part.top + 1,
+                                        frame, part.left, part.top, part.right - part.left + 1,
+                                        part.bottom - part.top + 1, -1, -1, true});
     else if (ok)
         ok = convert_blocks(frame, part, clone.handle());
     progress_report(100);

@@ -8,9 +8,11 @@
  * written before it stay written, each one whole.
  */
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "frame_rect.h"
 #include "pixel_copy.h"
 #include "tile_walk.h"
+#include "rect_utils.h"
 #include "tiles.h"
 
 #include <string.h>
@@ -23,7 +25,7 @@ bool frame_whole_rect(const QI_FrameRecord &f, const QI_Rect *rect, QI_Rect &out
         out = whole;
         return true;
     }
-    if (!QI_RectAcoverB(&whole, rect))
+    if (!rect_covers(whole, *rect))
         return false;
     out = *rect;
     return true;
@@ -46,7 +48,7 @@ void copy_share(const PixelCopier &copier, const TilePart &part, const QI_Rect &
 bool frame_get_rect(int32_t frame, const QI_Rect &rect, uint8_t *raster) {
     const QI_FrameRecord *f = frame_lookup(frame);
     PixelCopier copier(f->kind, f->kind, -1, -1);
-    uint32_t line = QI_GetLineBWi(f->kind, rect.right - rect.left + 1);
+    uint32_t line = raster_line_bytes(f->kind, rect.right - rect.left + 1);
     return walk_tiles(frame, rect, TileAccess::Read, [&](const TilePart &part) {
         copy_share(copier, part, rect, raster, line, false);
         return true;
@@ -58,8 +60,8 @@ bool frame_set_rect(int32_t frame, const QI_Rect &rect, const uint8_t *raster, i
     const QI_FrameRecord *f = frame_lookup(frame);
     PixelCopier copier(kind, f->kind, colourA, colourB);
     // A keyed copy leaves some pixels of the part as they were.
-    TileAccess access = QI_IsTranspOperation(kind, colourA, colourB) ? TileAccess::Modify : TileAccess::Overwrite;
-    uint32_t line = QI_GetLineBWi(kind, rect.right - rect.left + 1);
+    TileAccess access = copier.keeps_destination() ? TileAccess::Modify : TileAccess::Overwrite;
+    uint32_t line = raster_line_bytes(kind, rect.right - rect.left + 1);
     return walk_tiles(frame, rect, access, [&](const TilePart &part) {
         copy_share(copier, part, rect, const_cast<uint8_t *>(raster), line, true);
         return true;
@@ -71,9 +73,9 @@ bool frame_set_rect(int32_t frame, const QI_Rect &rect, const uint8_t *raster, i
 using namespace quill;
 
 extern "C" QI_API int QI_IsTranspOperation(int32_t kind, int32_t colourA, int32_t colourB) {
-    if (kind == 1)
-        return (colourA == -1) != (colourB == -1);
-    return colourB != -1;
+    // The copier decides which pixels a keyed copy keeps; the destination
+    // kind does not change that, so the source kind stands in for it.
+    return PixelCopier(kind, kind, colourA, colourB).keeps_destination() ? 1 : 0;
 }
 
 extern "C" QI_API int QI_FrameGetRect(int frame, const QI_Rect *rect, uint8_t *raster) {
@@ -96,7 +98,7 @@ extern "C" QI_API int QI_FrameSetRect(int frame, const QI_Rect *rect, const uint
 namespace {
 // Which mask pixels are white and which are black.
 void mask_census(const uint8_t *mask, int32_t width, int32_t height, bool &anyWhite, bool &anyBlack) {
-    uint32_t line = QI_GetLineBWi(1, width);
+    uint32_t line = raster_line_bytes(1, width);
     anyWhite = anyBlack = false;
     for (int32_t y = 0; y < height && !(anyWhite && anyBlack); ++y) {
         const uint8_t *row = mask + static_cast<size_t>(y) * line;
@@ -112,7 +114,7 @@ void mask_census(const uint8_t *mask, int32_t width, int32_t height, bool &anyWh
 // Copies the source and paints `colour` wherever the mask is white.
 void paint_under_white_mask(const uint8_t *source, const uint8_t *mask, uint8_t *copy, int32_t kind,
                             int32_t width, int32_t height, int32_t colour) {
-    uint32_t line = QI_GetLineBWi(kind, width), maskLine = QI_GetLineBWi(1, width);
+    uint32_t line = raster_line_bytes(kind, width), maskLine = raster_line_bytes(1, width);
     memcpy(copy, source, static_cast<size_t>(line) * height);
     // The mask itself is the bilevel source: its white pixels paint the
     // colour, its black pixels keep the copy.
@@ -136,7 +138,7 @@ extern "C" QI_API int QI_FrameSetRectTransp(int frame, const QI_Rect *rect, cons
         return frame_set_rect(frame, r, raster, kind, -1, -1) ? 1 : 0;
     if (!anyBlack)
         return 1;
-    HeapBlock<uint8_t> copy(static_cast<size_t>(QI_GetLineBWi(kind, width)) * height);
+    HeapBlock<uint8_t> copy(static_cast<size_t>(raster_line_bytes(kind, width)) * height);
     if (!copy)
         return 0;
     // Pass 1 writes the source's black (bilevel) or non-white pixels under

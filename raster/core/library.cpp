@@ -14,7 +14,7 @@
  * its work memory and its swap file are really gone afterwards.
  */
 #include "../../base/holder.h"
-#include "../files/bilevel_tables.h"
+#include "../codecs/bilevel_tables.h"
 #include "library_state.h"
 #include "progress.h"
 #include "tile_store.h"

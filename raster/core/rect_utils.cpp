@@ -34,39 +34,24 @@ int32_t floor_div_256(int32_t v) {
 }
 } // namespace
 
-} // namespace quill
-
-using namespace quill;
-
-extern "C" QI_API uint32_t QI_GetLineBWi(int32_t kind, int32_t width) {
-    return raster_line_bytes(kind, width);
-}
-
-extern "C" QI_API int QI_IntersectRects(const QI_Rect *a, const QI_Rect *b, QI_Rect *out) {
-    QI_Rect common{max32(a->left, b->left), max32(a->top, b->top), min32(a->right, b->right),
-                   min32(a->bottom, b->bottom)};
+bool rect_intersect(const QI_Rect &a, const QI_Rect &b, QI_Rect *out) {
+    QI_Rect common{max32(a.left, b.left), max32(a.top, b.top), min32(a.right, b.right), min32(a.bottom, b.bottom)};
     if (common.left > common.right || common.top > common.bottom)
-        return 0;
+        return false;
     if (out)
         *out = common;
-    return 1;
+    return true;
 }
 
-extern "C" QI_API int QI_RectAcoverB(const QI_Rect *a, const QI_Rect *b) {
-    return a->left <= b->left && b->left <= a->right && a->left <= b->right && b->right <= a->right &&
-           a->top <= b->top && b->top <= a->bottom && a->top <= b->bottom && b->bottom <= a->bottom;
+bool rect_covers(const QI_Rect &a, const QI_Rect &b) {
+    return a.left <= b.left && b.left <= a.right && a.left <= b.right && b.right <= a.right && a.top <= b.top &&
+           b.top <= a.bottom && a.top <= b.bottom && b.bottom <= a.bottom;
 }
 
-extern "C" QI_API void QI_AddRects(const QI_Rect *a, const QI_Rect *b, QI_Rect *out) {
-    QI_Rect bound{min32(a->left, b->left), min32(a->top, b->top), max32(a->right, b->right),
-                  max32(a->bottom, b->bottom)};
-    *out = bound;
-}
-
-extern "C" QI_API int16_t QI_RectAsubB(const QI_Rect *a, const QI_Rect *b, QI_Rect *out) {
-    QI_Rect whole = *a;
+int16_t rect_subtract(const QI_Rect &a, const QI_Rect &b, QI_Rect *out) {
+    QI_Rect whole = a;
     QI_Rect common;
-    if (!QI_IntersectRects(&whole, b, &common)) {
+    if (!rect_intersect(whole, b, &common)) {
         out[0] = whole;
         return 1;
     }
@@ -85,6 +70,30 @@ extern "C" QI_API int16_t QI_RectAsubB(const QI_Rect *a, const QI_Rect *b, QI_Re
     if (whole.bottom != common.bottom)
         out[n++] = QI_Rect{whole.left, common.bottom + 1, whole.right, whole.bottom};
     return n;
+}
+
+} // namespace quill
+
+using namespace quill;
+
+extern "C" QI_API uint32_t QI_GetLineBWi(int32_t kind, int32_t width) {
+    return raster_line_bytes(kind, width);
+}
+
+extern "C" QI_API int QI_IntersectRects(const QI_Rect *a, const QI_Rect *b, QI_Rect *out) {
+    return rect_intersect(*a, *b, out) ? 1 : 0;
+}
+
+extern "C" QI_API int QI_RectAcoverB(const QI_Rect *a, const QI_Rect *b) { return rect_covers(*a, *b) ? 1 : 0; }
+
+extern "C" QI_API void QI_AddRects(const QI_Rect *a, const QI_Rect *b, QI_Rect *out) {
+    QI_Rect bound{min32(a->left, b->left), min32(a->top, b->top), max32(a->right, b->right),
+                  max32(a->bottom, b->bottom)};
+    *out = bound;
+}
+
+extern "C" QI_API int16_t QI_RectAsubB(const QI_Rect *a, const QI_Rect *b, QI_Rect *out) {
+    return rect_subtract(*a, *b, out);
 }
 
 extern "C" QI_API void QI_RoundupScaledRect(QI_Rect *rect) {

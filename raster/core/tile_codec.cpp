@@ -32,9 +32,9 @@
 #include "tile_codec.h"
 
 #include "../../base/raster_line.h"
-#include "../files/ccitt.h"
-#include "run_codes.h"
-#include "tile_lossy.h"
+#include "../codecs/ccitt.h"
+#include "../codecs/run_codes.h"
+#include "../codecs/tile_lossy.h"
 #include "tiles.h"
 #include "tile_store.h"
 

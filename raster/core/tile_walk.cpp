@@ -2,6 +2,7 @@
  * tile_walk.cpp - the out-of-line pieces of the tile walk (tile_walk.h).
  */
 #include "tile_walk.h"
+#include "../../base/raster_line.h"
 
 namespace quill {
 
@@ -21,7 +22,7 @@ bool tile_walk_load(int32_t frame, int32_t index, TileAccess access, bool covere
 TilePart tile_walk_part(const QI_FrameRecord &frame, const QI_Rect &tile, const QI_Rect &part, int32_t index) {
     TilePart p;
     p.rect = part;
-    p.stride = QI_GetLineBWi(frame.kind, tile.right - tile.left + 1);
+    p.stride = raster_line_bytes(frame.kind, tile.right - tile.left + 1);
     p.row = frame.workBuffer + static_cast<size_t>(part.top - tile.top) * p.stride;
     p.x = part.left - tile.left;
     p.width = part.right - part.left + 1;

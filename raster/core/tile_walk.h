@@ -27,6 +27,7 @@
 #define QUILL_RASTER_CORE_TILE_WALK_H
 
 #include "quillimg.h"
+#include "rect_utils.h"
 #include "tiles.h"
 
 #include <stddef.h>
@@ -78,7 +79,7 @@ bool walk_tiles(int32_t frame, const QI_Rect &rect, Choose &&choose, Kernel &&ke
     for (int32_t ty = rect.top / kTileSide; ty <= rect.bottom / kTileSide; ++ty) {
         for (int32_t tx = rect.left / kTileSide; tx <= rect.right / kTileSide; ++tx) {
             QI_Rect tile = tile_rect_at(*f, tx, ty), part;
-            QI_IntersectRects(&tile, &rect, &part);
+            rect_intersect(tile, rect, &part);
             TileAccess access = choose(static_cast<const QI_Rect &>(part));
             if (access == TileAccess::Skip)
                 continue;

@@ -11,10 +11,12 @@
  * re-samples it with the stretch, which folds thin bilevel lines in.
  */
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "bit_tables.h"
 #include "frame_lock.h"
 #include "frame_rect.h"
 #include "progress.h"
+#include "scaled_read.h"
 #include "tiles.h"
 
 #include <string.h>
@@ -102,7 +104,7 @@ bool create_views(int32_t base, Level levels[kLevels]) {
         levels[i].frame = QI_FrameCreate(levels[i].width, levels[i].height, kind, storage, palette, mode);
         if (levels[i].frame < 0 || QI_FrameLock(levels[i].frame) != 1)
             return false;
-        levels[i].line = QI_GetLineBWi(kind, levels[i].width);
+        levels[i].line = raster_line_bytes(kind, levels[i].width);
         levels[i].lines = static_cast<uint8_t *>(qs_malloc(levels[i].line * kBand));
         if (!levels[i].lines)
             return false;
@@ -116,7 +118,7 @@ bool create_views(int32_t base, Level levels[kLevels]) {
 bool fill_views(int32_t base, Level levels[kLevels]) {
     const QI_FrameRecord *f = frame_lookup(base);
     int32_t width = f->width, height = f->height, kind = f->kind;
-    uint32_t line = QI_GetLineBWi(kind, width);
+    uint32_t line = raster_line_bytes(kind, width);
     HeapBlock<uint8_t> band(static_cast<size_t>(line) * kBand);
     if (!band)
         return false;
@@ -191,16 +193,13 @@ void remove_views(int32_t frame) {
 
 using namespace quill;
 
-extern "C" QI_API int QI_FrameViewOptimize(int frame, int on) {
-    QI_FrameRecord *f = frame_lookup(frame);
-    if (!f)
-        return 0;
-    if (!on) {
-        remove_views(frame);
-        return 1;
-    }
+namespace {
+// Builds the views of an existing frame unless it has them or is too small
+// for them, under the "optimize" announcement.
+bool optimize_views(int32_t frame) {
+    const QI_FrameRecord *f = frame_lookup(frame);
     if (f->nextView != -1 || f->width < kMinimumSide || f->height < kMinimumSide)
-        return 1;
+        return true;
     // The views are built whatever the progress callback answers.
     progress_begin(kMsgOptimize);
     bool ok = false;
@@ -209,7 +208,18 @@ extern "C" QI_API int QI_FrameViewOptimize(int frame, int on) {
         ok = lock.ok() && build_views(frame);
     }
     progress_report(100);
-    return ok ? 1 : 0;
+    return ok;
+}
+} // namespace
+
+extern "C" QI_API int QI_FrameViewOptimize(int frame, int on) {
+    if (!frame_lookup(frame))
+        return 0;
+    if (!on) {
+        remove_views(frame);
+        return 1;
+    }
+    return optimize_views(frame) ? 1 : 0;
 }
 
 extern "C" QI_API int QI_FrameViewUpdate(int frame, const QI_Rect *rect) {
@@ -219,8 +229,8 @@ extern "C" QI_API int QI_FrameViewUpdate(int frame, const QI_Rect *rect) {
     if (f->nextView == -1)
         return 1;
     if (!rect) {
-        QI_FrameViewOptimize(frame, 0);
-        return QI_FrameViewOptimize(frame, 1);
+        remove_views(frame);
+        return optimize_views(frame) ? 1 : 0;
     }
     if (rect->left >= rect->right || rect->top >= rect->bottom)
         return 1;
@@ -234,8 +244,8 @@ extern "C" QI_API int QI_FrameViewUpdate(int frame, const QI_Rect *rect) {
         int32_t x0 = rect->left - rect->left % factor, y0 = rect->top - rect->top % factor;
         int32_t width = (rect->right - x0 + 1 + factor - 1) / factor * factor;
         int32_t height = (rect->bottom - y0 + 1 + factor - 1) / factor * factor;
-        ok = QI_FrameStretchBlt(view, x0 / factor, y0 / factor, width / factor, height / factor, frame, x0, y0, width,
-                                height, -1, -1) == 1;
+        ok = frame_stretch(FrameStretch{view, x0 / factor, y0 / factor, width / factor, height / factor, frame, x0,
+                                        y0, width, height, -1, -1, false});
         const QI_FrameRecord *v = frame_lookup(view);
         if (!v)
             break;

@@ -12,8 +12,6 @@
 
 namespace quill {
 
-YXTables g_yx;
-
 namespace {
 bool read_data_file(const char *dataDir, const char *name, uint8_t *into) {
     char path[512];
@@ -56,6 +54,6 @@ void yx_tables_release() {
     heap_release(g_yx.coefficients);
 }
 
-// yx_prepare_tables is the tile coder's: raster/core/tile_lossy.cpp.
+// yx_prepare_tables is the tile coder's: raster/codecs/tile_lossy.cpp.
 
 } // namespace quill

@@ -43,13 +43,13 @@ bool InputFile::read(uint64_t offset, void *out, size_t n) {
     return pf_read_at(file_, offset, out, n);
 }
 
-bool OutputFile::create(const char *path) {
+bool OutputFile::create(const char *path, bool exclusive) {
     abandon();
     if (!path || strlen(path) >= sizeof path_)
         return false;
     if (!buffer_.allocate(kOutputBuffer))
         return false;
-    file_ = pf_open(path, FileMode::ReadWrite);
+    file_ = pf_open(path, exclusive ? FileMode::CreateExclusive : FileMode::ReadWrite);
     if (!file_)
         return false;
     strcpy(path_, path);

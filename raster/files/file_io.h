@@ -50,9 +50,10 @@ public:
     ~OutputFile() { abandon(); }
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
-    // Creates the file (truncating an existing one); false when it cannot
-    // be created or memory runs out.
-    bool create(const char *path);
+    // Creates the file (truncating an existing one; with `exclusive`,
+    // failing when one exists, which is then left alone); false when it
+    // cannot be created or memory runs out.
+    bool create(const char *path, bool exclusive = false);
     // Appends n bytes; false when a write fails (the file is then doomed).
     bool write(const void *data, size_t n);
     bool write_u16(uint16_t value); // little-endian

@@ -11,6 +11,7 @@
 #include "line_transfer.h"
 
 #include "../core/frame_lock.h"
+#include "../core/frame_rect.h"
 #include "../core/library_state.h"
 #include "../core/progress.h"
 #include "quillimg.h"
@@ -86,6 +87,20 @@ int save_image(const Format &format, int32_t frame, const char *name) {
     return result;
 }
 
+// Saves an existing frame under `name`, the format chosen by its extension:
+// QI_FrameFileSave's work, also used by QI_DmriFileSave.
+int save_frame_file(int32_t frame, const char *name) {
+    char extension[kExtensionBytes];
+    if (!file_extension(name, extension, sizeof extension))
+        return 0;
+    if (is_tile_file(extension))
+        return yx_save(frame, name);
+    const Format *format = find_format(extension);
+    if (!format || !format->saves)
+        return 0;
+    return save_image(*format, frame, name);
+}
+
 } // namespace
 
 } // namespace quill
@@ -103,15 +118,9 @@ extern "C" QI_API int QI_FrameFileLoad(const char *name, int storage) {
 }
 
 extern "C" QI_API int QI_FrameFileSave(int frame, const char *name) {
-    char extension[kExtensionBytes];
-    if (!library_started() || !frame_lookup(frame) || !file_extension(name, extension, sizeof extension))
+    if (!library_started() || !frame_lookup(frame))
         return 0;
-    if (is_tile_file(extension))
-        return yx_save(frame, name);
-    const Format *format = find_format(extension);
-    if (!format || !format->saves)
-        return 0;
-    return save_image(*format, frame, name);
+    return save_frame_file(frame, name);
 }
 
 extern "C" QI_API int QI_FrameFileGetInfo(const char *name, int *width, int *height) {
@@ -142,9 +151,10 @@ extern "C" QI_API int QI_DmriFileSave(const void *rows, int width, int height, i
     int32_t frame = QI_FrameCreate(width, height, kind, QI_STORAGE_SWAP, nullptr, 1);
     if (frame < 0)
         return 0;
+    QI_Rect whole{0, 0, width - 1, height - 1};
     int ok = QI_FrameLock(frame) == 1 &&
-             QI_FrameSetRect(frame, nullptr, static_cast<const uint8_t *>(rows), kind, -1, -1) == 1 &&
-             QI_FrameFileSave(frame, name) == 1;
+             frame_set_rect(frame, whole, static_cast<const uint8_t *>(rows), kind, -1, -1) &&
+             save_frame_file(frame, name) == 1;
     QI_FrameUnlock(frame);
     QI_FrameDelete(frame);
     return ok ? 1 : 0;

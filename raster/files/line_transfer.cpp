@@ -10,14 +10,19 @@
 #include "line_transfer.h"
 
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
+#include "../colour/colour_convert.h"
 #include "../core/frame_lock.h"
+#include "../core/frame_rect.h"
 #include "../core/progress.h"
 #include "../core/tiles.h"
-#include "black_runs.h"
-#include "bilevel_tables.h"
+#include "../codecs/black_runs.h"
+#include "../codecs/bilevel_tables.h"
 #include "quillimg.h"
 
 #include <string.h>
+
+#include <type_traits>
 
 namespace quill {
 
@@ -25,29 +30,54 @@ namespace {
 
 constexpr uint8_t kNeutralChroma = 0x7F;
 
-struct Transfer {
-    bool loading;
-    bool saving;
-    int32_t frame;
-    FileInfo info;
-    int32_t frameKind;
-    int32_t storage;
-    uint32_t lineBytes;      // a row as it crosses the protocol
-    uint32_t frameLineBytes; // a row of the frame's kind
-    HeapBlock<uint8_t> palette; // 1025 bytes; (Y, U, V) entries
-    bool paletteToGrey;      // palette image loaded into a grey frame
-    HeapBlock<uint8_t> lines;  // load: 128 rows; save: 128 frame rows
-    HeapBlock<uint8_t> colour; // load of palette rows into a colour frame
-    int32_t blockFirst;
-    int32_t blockRows;
-    uint32_t writePosition;
-    int32_t nextLine;
+// A block of the transfer state: a plain pointer with the holder's calls,
+// trivially destructible so that the state below needs neither a global
+// constructor nor an exit-time destructor. reset_transfer() gives the
+// blocks back on every end path of a transfer.
+struct StateBlock {
+    uint8_t *block = nullptr;
+
+    bool allocate(size_t bytes) {
+        reset();
+        if (bytes > UINT32_MAX)
+            return false;
+        block = static_cast<uint8_t *>(qs_malloc(static_cast<uint32_t>(bytes)));
+        return block != nullptr;
+    }
+    void reset() { heap_release(block); }
+    uint8_t *get() const { return block; }
+    explicit operator bool() const { return block != nullptr; }
 };
 
-// Plain storage, so that no constructor runs at load time; the holders in it
-// are empty whenever no transfer is under way.
-alignas(Transfer) unsigned char g_transferBytes[sizeof(Transfer)];
-Transfer &transfer() { return *reinterpret_cast<Transfer *>(g_transferBytes); }
+struct Transfer {
+    bool loading = false;
+    bool saving = false;
+    int32_t frame = -1;
+    FileInfo info = {0, 0, 0};
+    int32_t frameKind = 0;
+    int32_t storage = 0;
+    uint32_t lineBytes = 0;      // a row as it crosses the protocol
+    uint32_t frameLineBytes = 0; // a row of the frame's kind
+    StateBlock palette;          // 1025 bytes; (Y, U, V) entries
+    bool paletteToGrey = false;  // palette image loaded into a grey frame
+    StateBlock lines;            // load: 128 rows; save: 128 frame rows
+    StateBlock colour;           // load of palette rows into a colour frame
+    int32_t blockFirst = 0;
+    int32_t blockRows = 0;
+    uint32_t writePosition = 0;
+    int32_t nextLine = 0;
+};
+
+// The one transfer: every member has a constant initialiser and the type is
+// trivially destructible, so the object is constant-initialised (alive and
+// empty before any code runs) and nothing runs at load or exit time.
+// Rejected: raw bytes reinterpreted as a Transfer, whose members were never
+// constructed.
+Transfer g_transfer;
+static_assert(std::is_trivially_destructible<Transfer>::value, "the transfer state must need no exit-time code");
+static_assert(Transfer{}.frame == -1, "the transfer state must be constant-initialised");
+
+Transfer &transfer() { return g_transfer; }
 
 void reset_transfer() {
     Transfer &t = transfer();
@@ -60,6 +90,14 @@ void reset_transfer() {
     t.blockFirst = t.blockRows = 0;
     t.writePosition = 0;
     t.nextLine = 0;
+}
+
+// The rectangle engines trust their frame; the host runs between two rows
+// and holds handles, so check that the transfer's frame is still there and
+// locked before each block goes through them.
+bool transfer_frame_ready() {
+    const QI_FrameRecord *f = frame_lookup(transfer().frame);
+    return f && f->locked;
 }
 
 uint32_t palette_entries(const uint8_t *record) { return static_cast<uint32_t>(record[0]) + 1; }
@@ -93,14 +131,14 @@ uint8_t *take_palette(int32_t bytes) {
     bool grey = true;
     for (uint32_t i = 0; i < entries; ++i) {
         uint8_t *entry = t.palette.get() + 1 + 4 * i;
-        QI_DmriBGRtoYUV(entry, 1, 1);
+        bgr_to_yuv_raster(entry, 1, 1);
         entry[3] = 0;
         grey = grey && entry[1] == kNeutralChroma && entry[2] == kNeutralChroma;
     }
     t.paletteToGrey = grey;
     t.frameKind = grey ? kImageGrey : kImageColour;
     if (!grey) {
-        uint32_t colourLine = QI_GetLineBWi(kImageColour, t.info.width);
+        uint32_t colourLine = raster_line_bytes(kImageColour, t.info.width);
         if (!t.colour.allocate(static_cast<size_t>(colourLine) * kBlockLines))
             return nullptr;
     }
@@ -152,10 +190,10 @@ bool store_block(int32_t last) {
         expand_rows_to_colour(t.lines.get(), count);
         data = t.colour.get();
     } else if (t.info.kind == kImageColour) {
-        QI_DmriBGRtoYUV(t.lines.get(), t.info.width, count);
+        bgr_to_yuv_raster(t.lines.get(), t.info.width, count);
     }
     QI_Rect rect{0, t.blockFirst, t.info.width - 1, last};
-    return QI_FrameSetRect(t.frame, &rect, data, t.frameKind, -1, -1) == 1;
+    return transfer_frame_ready() && frame_set_rect(t.frame, rect, data, t.frameKind, -1, -1);
 }
 
 // Line 0 or above of a load: row `line` has been placed.
@@ -190,10 +228,10 @@ bool fetch_block(int32_t line) {
     if (last > t.info.height - 1)
         last = t.info.height - 1;
     QI_Rect rect{0, line, t.info.width - 1, last};
-    if (QI_FrameGetRect(t.frame, &rect, t.lines.get()) != 1)
+    if (!transfer_frame_ready() || !frame_get_rect(t.frame, rect, t.lines.get()))
         return false;
     if (t.info.kind == kImageColour)
-        QI_DmriYUVtoBGR(t.lines.get(), t.info.width, last - line + 1);
+        yuv_to_bgr_raster(t.lines.get(), t.info.width, last - line + 1);
     progress_notify(static_cast<intptr_t>(static_cast<int64_t>(line) * 99 / t.info.height + 1));
     return true;
 }
@@ -244,7 +282,7 @@ bool copy_palette_out(uint8_t *out) {
     uint32_t entries = palette_entries(t.palette.get());
     memcpy(out, t.palette.get(), 1 + 4 * entries);
     for (uint32_t i = 0; i < entries; ++i)
-        QI_DmriYUVtoBGR(out + 1 + 4 * i, 1, 1);
+        yuv_to_bgr_raster(out + 1 + 4 * i, 1, 1);
     return true;
 }
 
@@ -280,7 +318,7 @@ bool load_transfer_begin(const FileInfo &info, int32_t storage) {
     t.info = info;
     t.storage = storage;
     int32_t lineKind = info.kind == kImagePalette ? kImageGrey : info.kind;
-    t.lineBytes = QI_GetLineBWi(lineKind, info.width);
+    t.lineBytes = raster_line_bytes(lineKind, info.width);
     t.frameKind = lineKind;
     t.frameLineBytes = t.lineBytes;
     size_t bytes = static_cast<size_t>(t.lineBytes) * kBlockLines;
@@ -295,9 +333,9 @@ bool load_transfer_begin(const FileInfo &info, int32_t storage) {
             reset_transfer();
             return false;
         }
-        t.frameLineBytes = QI_GetLineBWi(t.frameKind, info.width);
+        t.frameLineBytes = raster_line_bytes(t.frameKind, info.width);
     } else {
-        t.frameLineBytes = QI_GetLineBWi(kImageColour, info.width);
+        t.frameLineBytes = raster_line_bytes(kImageColour, info.width);
     }
     t.loading = true;
     return true;
@@ -337,10 +375,10 @@ bool save_transfer_begin(int32_t frame, FileInfo &info) {
         memcpy(t.palette.get(), palette, 1 + 4 * palette_entries(palette));
     }
     t.info = info;
-    t.lineBytes = QI_GetLineBWi(info.kind, info.width);
+    t.lineBytes = raster_line_bytes(info.kind, info.width);
     // Rows are fetched in the frame's kind: a palette image's block holds
     // colour rows, converted to indices row by row.
-    t.frameLineBytes = QI_GetLineBWi(f->kind, info.width);
+    t.frameLineBytes = raster_line_bytes(f->kind, info.width);
     if (!t.lines.allocate(static_cast<size_t>(t.frameLineBytes) * kBlockLines)) {
         reset_transfer();
         return false;

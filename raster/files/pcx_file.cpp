@@ -28,6 +28,7 @@
  * would change the last pixel whenever it differs).
  */
 #include "file_formats.h"
+#include "../../base/raster_line.h"
 
 #include "file_io.h"
 #include "line_transfer.h"
@@ -285,7 +286,7 @@ void index_row(const PcxHeader &h, const uint8_t *in, uint8_t *out) {
 
 bool load_rows(InputFile &file, const PcxHeader &h, uint64_t dataEnd) {
     const int32_t lineKind = h.kind == kImagePalette ? kImageGrey : h.kind;
-    const uint32_t lineBytes = QI_GetLineBWi(lineKind, h.width);
+    const uint32_t lineBytes = raster_line_bytes(lineKind, h.width);
     const bool inverted = h.kind == kImageBilevel && bilevel_inverted(h);
     CodedData data;
     HeapBlock<uint8_t> row;
@@ -456,7 +457,7 @@ int pcx_save(const char *name, const FileInfo &info) {
         return 0;
     HeapBlock<uint8_t> row, formed, coded;
     OutputFile file;
-    if (!row.allocate(QI_GetLineBWi(info.kind, info.width)) || !formed.allocate(codedRow) ||
+    if (!row.allocate(raster_line_bytes(info.kind, info.width)) || !formed.allocate(codedRow) ||
         !coded.allocate(2 * static_cast<size_t>(codedRow)) || !file.create(name))
         return 0;
     uint8_t header[kHeaderBytes];

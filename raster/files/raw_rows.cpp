@@ -24,6 +24,7 @@
  *    truncated as the format always did.
  */
 #include "file_formats.h"
+#include "../../base/raster_line.h"
 #include "file_io.h"
 #include "line_transfer.h"
 
@@ -109,7 +110,7 @@ int load_rows(const char *name, const RawHeader &header) {
     InputFile file;
     if (!file.open(name))
         return 0;
-    uint32_t lineBytes = QI_GetLineBWi(kImageBilevel, header.width);
+    uint32_t lineBytes = raster_line_bytes(kImageBilevel, header.width);
     uint8_t *line = load_line(static_cast<int32_t>(lineBytes), -1);
     for (int32_t y = 0; y < header.height && line; ++y) {
         if (!read_row(file, header, y, line, lineBytes))

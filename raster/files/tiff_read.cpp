@@ -62,8 +62,9 @@
 #include "tiff.h"
 
 #include "../../base/holder.h"
-#include "black_runs.h"
-#include "ccitt.h"
+#include "../../base/raster_line.h"
+#include "../codecs/black_runs.h"
+#include "../codecs/ccitt.h"
 #include "line_transfer.h"
 #include "packbits.h"
 #include "quillimg.h"
@@ -406,7 +407,7 @@ bool TiffLoader::run() {
     if (!check_loadable())
         return false;
     rowBytes_ = static_cast<uint32_t>((static_cast<uint64_t>(samples_) * bits_ * width_ + 7) / 8);
-    lineBytes_ = QI_GetLineBWi(kind_ == kImagePalette ? kImageGrey : kind_, static_cast<int32_t>(width_));
+    lineBytes_ = raster_line_bytes(kind_ == kImagePalette ? kImageGrey : kind_, static_cast<int32_t>(width_));
     predictor_ = compression_ == kLzw && image_.predictor == kHorizontalPredictor;
     if (!read_strip_table() || !prepare_buffers() || !prepare_colours())
         return false;

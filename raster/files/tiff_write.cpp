@@ -24,8 +24,9 @@
  * those limits, not against any frame that exists now.
  */
 #include "tiff.h"
+#include "../../base/raster_line.h"
 
-#include "ccitt.h"
+#include "../codecs/ccitt.h"
 #include "file_io.h"
 #include "line_transfer.h"
 #include "quillimg.h"
@@ -181,7 +182,7 @@ void bgr_to_rgb(uint8_t *row, int32_t width) {
 
 bool write_byte_rows(OutputFile &file, const FileInfo &info) {
     HeapBlock<uint8_t> row;
-    if (!row.allocate(QI_GetLineBWi(info.kind, info.width)))
+    if (!row.allocate(raster_line_bytes(info.kind, info.width)))
         return false;
     size_t rowBytes = static_cast<size_t>(info.width) * (info.kind == kImageColour ? 3 : 1);
     for (int32_t y = 0; y < info.height; ++y) {

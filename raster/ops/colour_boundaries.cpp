@@ -33,6 +33,7 @@
  *    frame is locked or created: -1 and no 100.
  */
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
 #include "../core/progress.h"
@@ -95,7 +96,7 @@ void boundary_row(int32_t kind, const uint8_t *row, const uint8_t *above, int32_
 // Fills the locked result from the locked source; false when a read, a
 // write or a report fails or memory runs out.
 bool mark_boundaries(int32_t source, int32_t result, int32_t width, int32_t height, int32_t kind) {
-    uint32_t line = QI_GetLineBWi(kind, width), markLine = QI_GetLineBWi(1, width);
+    uint32_t line = raster_line_bytes(kind, width), markLine = raster_line_bytes(1, width);
     int32_t bandRows = min32(kTileSide, height);
     HeapBlock<uint8_t> band(static_cast<size_t>(bandRows) * line);
     HeapBlock<uint8_t> marks(static_cast<size_t>(bandRows) * markLine);

@@ -17,6 +17,7 @@
  *    not 2^32 steps.
  */
 #include "quillimg.h"
+#include "../../base/raster_line.h"
 
 #include <stddef.h>
 #include <stdint.h>
@@ -51,7 +52,7 @@ extern "C" QI_API int QI_DmriLine_BW(uint8_t *pixels, int width, int height, con
     int64_t majorLimit = alongX ? width : height, minorLimit = alongX ? height : width;
     int64_t first = e.major0 < 0 ? -e.major0 : 0;
     int64_t last = e.major0 + n >= majorLimit ? majorLimit - 1 - e.major0 : n;
-    uint32_t line = QI_GetLineBWi(1, width);
+    uint32_t line = quill::raster_line_bytes(1, width);
     bool white = colour == QI_COLOR_WHITE;
     for (int64_t i = first; i <= last; ++i) {
         // The product reaches 2^64 for ends far outside: 128 bits. C++

@@ -20,6 +20,10 @@ enum class FillResult { Done, Missed, Failed };
 FillResult frame_fill_poly(int32_t frame, const void *polygons, bool integerPoints, uint32_t colour, bool outside,
                            QI_Rect *touched);
 
+// QI_DmriUniformFill's kernel: the raster exists, width and height are at
+// least 1, kind is 1 to 4 and the colour is not the "no colour" 0xFFFFFFFF.
+void uniform_fill(uint8_t *pixels, int32_t width, int32_t height, uint32_t colour, int32_t kind);
+
 } // namespace quill
 
 #endif

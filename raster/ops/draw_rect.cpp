@@ -23,6 +23,7 @@
 
 #include "../core/frame_lock.h"
 #include "../core/tile_walk.h"
+#include "../core/rect_utils.h"
 #include "../core/tiles.h"
 
 #include <string.h>
@@ -122,10 +123,10 @@ bool frame_draw_rect(int32_t frame, const QI_Rect *rect, uint32_t colour, int32_
             return true;
         pieces[count++] = whole;
     } else if (!outside) {
-        if (QI_IntersectRects(rect, &whole, &pieces[0]))
+        if (rect_intersect(*rect, whole, &pieces[0]))
             count = 1;
     } else {
-        count = QI_RectAsubB(&whole, rect, pieces);
+        count = rect_subtract(whole, *rect, pieces);
     }
     for (int32_t i = 0; i < count; ++i)
         if (!draw_piece(frame, pieces[i], colour, mode))

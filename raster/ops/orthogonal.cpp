@@ -74,6 +74,7 @@
 #include "turn_kernels.h"
 
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
 #include "../core/progress.h"
@@ -123,7 +124,7 @@ int32_t lead_columns(int32_t kind, Turn turn, int32_t left) {
 // when m <= 131072 / (across * tile line) and m <= 131072 / (128 * line of
 // `across` pixels); at least one tile.
 int32_t chunk_tiles(int32_t kind, int32_t across) {
-    uint32_t tileLine = QI_GetLineBWi(kind, kTileSide), acrossLine = QI_GetLineBWi(kind, across);
+    uint32_t tileLine = raster_line_bytes(kind, kTileSide), acrossLine = raster_line_bytes(kind, across);
     uint32_t bySource = kChunkBytes / (static_cast<uint32_t>(across) * tileLine);
     uint32_t byImage = kChunkBytes / (static_cast<uint32_t>(kTileSide) * acrossLine);
     uint32_t tiles = bySource < byImage ? bySource : byImage;
@@ -184,7 +185,7 @@ bool turn_chunks(int32_t source, int32_t result, const QuarterPlan &p, int32_t k
             int32_t w = in.right - in.left + 1, h = in.bottom - in.top + 1;
             if (!frame_get_rect(source, in, from))
                 return false;
-            turn_quarter(kind, from, QI_GetLineBWi(kind, w), w, h, to, QI_GetLineBWi(kind, h), turn);
+            turn_quarter(kind, from, raster_line_bytes(kind, w), w, h, to, raster_line_bytes(kind, h), turn);
             if (!frame_set_rect(result, out, to, kind, -1, -1))
                 return false;
         }
@@ -205,8 +206,8 @@ int32_t quarter_turn(int32_t frame, int32_t storage, Turn turn) {
     int32_t width = f->width, height = f->height, kind = f->kind;
     QuarterPlan plan = plan_quarter_turn(kind, width, height, turn);
     int32_t readWidth = plan.chunkWidth + plan.leadMax;
-    HeapBlock<uint8_t> from(static_cast<size_t>(plan.chunkHeight) * QI_GetLineBWi(kind, readWidth));
-    HeapBlock<uint8_t> to(static_cast<size_t>(readWidth) * QI_GetLineBWi(kind, plan.chunkHeight));
+    HeapBlock<uint8_t> from(static_cast<size_t>(plan.chunkHeight) * raster_line_bytes(kind, readWidth));
+    HeapBlock<uint8_t> to(static_cast<size_t>(readWidth) * raster_line_bytes(kind, plan.chunkHeight));
     if (!from || !to)
         return -1;
     // Creating a frame may move the frame records: f is not used after it.
@@ -234,7 +235,7 @@ enum class Outcome { NotStarted, Stopped, Done };
 
 Outcome mirror_rows_in_bands(int32_t frame, const QI_FrameRecord &f) {
     int32_t width = f.width, height = f.height, kind = f.kind;
-    uint32_t line = QI_GetLineBWi(kind, width);
+    uint32_t line = raster_line_bytes(kind, width);
     size_t bandBytes = static_cast<size_t>(min32(kTileSide, height)) * line;
     // The band as read, and its rows reversed.
     HeapBlock<uint8_t> bands(2 * bandBytes);
@@ -264,7 +265,7 @@ class MirrorSweep {
 public:
     MirrorSweep(int32_t frame, const QI_FrameRecord &f, bool reverseRows)
         : frame_(frame), width_(f.width), height_(f.height), kind_(f.kind),
-          tileRows_(ceil_div(f.height, kTileSide)), line_(QI_GetLineBWi(f.kind, f.width)),
+          tileRows_(ceil_div(f.height, kTileSide)), line_(raster_line_bytes(f.kind, f.width)),
           reverseRows_(reverseRows) {}
 
     bool allocate() {

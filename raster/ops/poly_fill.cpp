@@ -36,11 +36,13 @@
  *    start paint nothing.
  */
 #include "run_matrix.h"
+#include "../../base/raster_line.h"
 
 #include "../core/frame_lock.h"
 #include "../core/pixel_copy.h"
 #include "../core/progress.h"
 #include "../core/tile_walk.h"
+#include "../core/rect_utils.h"
 #include "../core/tiles.h"
 #include "draw.h"
 
@@ -56,9 +58,9 @@ int64_t rect_width(const QI_Rect &r) { return static_cast<int64_t>(r.right) - r.
 // `pixelsRect` of the matrix space.
 void paint_matrix(const int32_t *runs, const QI_Rect &runsRect, uint8_t *pixels, const QI_Rect &pixelsRect) {
     QI_Rect both;
-    if (!QI_IntersectRects(&runsRect, &pixelsRect, &both))
+    if (!rect_intersect(runsRect, pixelsRect, &both))
         return;
-    uint32_t line = QI_GetLineBWi(1, static_cast<int32_t>(rect_width(pixelsRect)));
+    uint32_t line = raster_line_bytes(1, static_cast<int32_t>(rect_width(pixelsRect)));
     const int32_t *row = runs;
     for (int64_t y = runsRect.top; y <= both.bottom; ++y) {
         int32_t k = row[0] > 0 ? row[0] : 0;
@@ -168,7 +170,7 @@ public:
             }
             return true;
         }
-        uint32_t line = QI_GetLineBWi(1, part.width);
+        uint32_t line = raster_line_bytes(1, part.width);
         memset(scratch_, 0xFF, static_cast<size_t>(line) * part.height);
         for (int32_t y = 0; y < part.height; ++y) {
             int32_t k, row = part.rect.top + y;
@@ -213,7 +215,7 @@ bool fill_frame(int32_t frame, RunSweep &sweep, uint32_t colour, bool outside, Q
     const QI_FrameRecord *f = frame_lookup(frame);
     QI_Rect whole{0, 0, f->width - 1, f->height - 1}, clipped;
     const QI_Rect &box = sweep.rect();
-    bool meets = box.bottom >= box.top && QI_IntersectRects(&box, &whole, &clipped);
+    bool meets = box.bottom >= box.top && rect_intersect(box, whole, &clipped);
     if (touched)
         *touched = meets ? clipped : QI_Rect{0, 0, -1, -1};
     if (!meets)
@@ -230,7 +232,7 @@ bool fill_frame(int32_t frame, RunSweep &sweep, uint32_t colour, bool outside, Q
 bool fill_buffer(RunSweep &sweep, uint8_t *pixels, int32_t width, int32_t height) {
     QI_Rect whole{0, 0, width - 1, height - 1}, rows;
     const QI_Rect &box = sweep.rect();
-    if (box.bottom < box.top || !QI_IntersectRects(&box, &whole, &rows))
+    if (box.bottom < box.top || !rect_intersect(box, whole, &rows))
         return true;
     RunBand band;
     if (!band.allocate(sweep))

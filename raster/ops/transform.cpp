@@ -58,10 +58,12 @@
  *    non-finite position) the value is left as it was; otherwise each
  *    coordinate is rounded with qs_dround (clamped to the int32 range).
  */
+#include "draw.h"
 #include "warp_map.h"
 #include "warp_sample.h"
 
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
 #include "../core/progress.h"
@@ -101,7 +103,7 @@ bool clip_region(double left, double top, double right, double bottom, int32_t W
 }
 
 uint64_t rect_bytes(int32_t kind, const QI_Rect &r) {
-    return static_cast<uint64_t>(r.bottom - r.top + 1) * QI_GetLineBWi(kind, r.right - r.left + 1);
+    return static_cast<uint64_t>(r.bottom - r.top + 1) * raster_line_bytes(kind, r.right - r.left + 1);
 }
 
 class TransformRun {
@@ -171,7 +173,8 @@ private:
 
     bool do_tile(const TilePart &part) {
         TileRaster tile{part.row, part.stride, part.width, part.height};
-        QI_DmriUniformFill(tile.pixels, part.width, part.height, background_, kind_);
+        if (background_ != 0xFFFFFFFFu) // "no colour": the tile keeps what it holds
+            uniform_fill(tile.pixels, part.width, part.height, background_, kind_);
         return fill_tile(part.rect.left, part.rect.top, tile);
     }
 
@@ -228,7 +231,7 @@ private:
 
     // The region buffer holding the source rect `r`.
     SourcePart part_of(const QI_Rect &r) const {
-        return SourcePart{region_.get(), QI_GetLineBWi(kind_, r.right - r.left + 1), r.left, r.top};
+        return SourcePart{region_.get(), raster_line_bytes(kind_, r.right - r.left + 1), r.left, r.top};
     }
 
     // Step 5: the inside pixels grouped by source tile, each group read on

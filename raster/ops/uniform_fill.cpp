@@ -17,6 +17,9 @@
  *  - The buffer's size is height lines of QI_GetLineBWi(kind, width) bytes,
  *    computed in 64 bits so that no product wraps.
  */
+#include "draw.h"
+
+#include "../../base/raster_line.h"
 #include "quillimg.h"
 
 #include <string.h>
@@ -26,7 +29,7 @@ namespace quill {
 namespace {
 
 void fill_colour_rows(uint8_t *pixels, int32_t width, int32_t height, uint32_t colour) {
-    size_t line = QI_GetLineBWi(4, width);
+    size_t line = quill::raster_line_bytes(4, width);
     uint8_t y = static_cast<uint8_t>(colour), u = static_cast<uint8_t>(colour >> 8),
             v = static_cast<uint8_t>(colour >> 16);
     for (int32_t x = 0; x < width; ++x) {
@@ -41,15 +44,19 @@ void fill_colour_rows(uint8_t *pixels, int32_t width, int32_t height, uint32_t c
 
 } // namespace
 
+void uniform_fill(uint8_t *pixels, int32_t width, int32_t height, uint32_t colour, int32_t kind) {
+    if (kind == 4) {
+        fill_colour_rows(pixels, width, height, colour);
+        return;
+    }
+    size_t bytes = static_cast<size_t>(raster_line_bytes(kind, width)) * static_cast<size_t>(height);
+    memset(pixels, static_cast<uint8_t>(colour), bytes);
+}
+
 } // namespace quill
 
 extern "C" QI_API void QI_DmriUniformFill(uint8_t *pixels, int width, int height, uint32_t colour, int kind) {
     if (!pixels || width < 1 || height < 1 || colour == 0xFFFFFFFFu || kind < 1 || kind > 4)
         return;
-    if (kind == 4) {
-        quill::fill_colour_rows(pixels, width, height, colour);
-        return;
-    }
-    size_t bytes = static_cast<size_t>(QI_GetLineBWi(kind, width)) * static_cast<size_t>(height);
-    memset(pixels, static_cast<uint8_t>(colour), bytes);
+    quill::uniform_fill(pixels, width, height, colour, kind);
 }

@@ -37,7 +37,7 @@
 #include "../core/bit_tables.h"
 #include "../core/library_state.h"
 #include "../core/rect_utils.h"
-#include "../ops/stretch.h"
+#include "../core/scaled_read.h"
 
 #include <algorithm>
 #include <math.h>

@@ -22,8 +22,8 @@
  * starts no code word. Decoding looks up the next k bits, and for a long code
  * the next w bits in its sub-table: at most two lookups per code word.
  */
-#ifndef QUILL_RASTER_FILES_BILEVEL_TABLES_H
-#define QUILL_RASTER_FILES_BILEVEL_TABLES_H
+#ifndef QUILL_RASTER_CODECS_BILEVEL_TABLES_H
+#define QUILL_RASTER_CODECS_BILEVEL_TABLES_H
 
 #include "ccitt_codes.h"
 

@@ -19,8 +19,8 @@
  * out: TIFF's modified Huffman rows and T.6 strips as coded here use neither,
  * so meeting one is an invalid code.
  */
-#ifndef QUILL_RASTER_FILES_CCITT_CODES_H
-#define QUILL_RASTER_FILES_CCITT_CODES_H
+#ifndef QUILL_RASTER_CODECS_CCITT_CODES_H
+#define QUILL_RASTER_CODECS_CCITT_CODES_H
 
 #include <stdint.h>
 

@@ -1,6 +1,7 @@
 /*
- * black_runs.cpp - packed bilevel rows to black-run lists and back, and the
- * exported shells QI_PackBlackRuns and QI_UnpackBlackRuns.
+ * black_runs.cpp - packed bilevel rows to black-run lists and back (the
+ * exported shells QI_PackBlackRuns and QI_UnpackBlackRuns are in
+ * raster/files/black_run_shells.cpp).
  *
  * Finding runs: white bytes are skipped eight at a time (one 64-bit compare),
  * then one at a time; an all-black byte extends or opens a run of 8; any
@@ -32,7 +33,6 @@
 #include "black_runs.h"
 
 #include "bilevel_tables.h"
-#include "quillimg.h"
 
 #include <string.h>
 
@@ -218,21 +218,3 @@ void unpack_black_runs(uint8_t *row, uint32_t width, const uint16_t *pairs, uint
 }
 
 } // namespace quill
-
-using namespace quill;
-
-extern "C" QI_API uint16_t QI_PackBlackRuns(uint16_t *pairs, uint8_t *row, uint16_t width) {
-    if (!pairs || !row || !g_runTable)
-        return 0;
-    if (width & 7) {
-        uint8_t &last = row[width >> 3];
-        last = static_cast<uint8_t>(last | (0xFFu >> (width & 7)));
-    }
-    return static_cast<uint16_t>(pack_black_runs(row, width, pairs, g_runTable));
-}
-
-extern "C" QI_API void QI_UnpackBlackRuns(uint8_t *row, uint16_t width, const uint16_t *pairs, uint16_t count) {
-    if (!row || (count && !pairs))
-        return;
-    unpack_black_runs(row, width, pairs, count);
-}

@@ -1,15 +1,15 @@
 /*
  * tile_lossy.h - the lossy block coding of grey and colour tiles (frame
  * modes 2, 3 and 4): 8 x 8 blocks, 16 transform coefficients each through
- * the loaded YX tables (yx_tables.h), quantised per mode and component, and
+ * the loaded YX tables (lossy_tables.h), quantised per mode and component, and
  * a record of zero map, 4-bit magnitudes, sign map and escapes.
  *
  * Both functions need the YX tables (g_yx) loaded and prepared; without
  * them they fail. They keep working values in the tables' work areas, so
  * calls must not overlap (as for every tile transfer).
  */
-#ifndef QUILL_RASTER_CORE_TILE_LOSSY_H
-#define QUILL_RASTER_CORE_TILE_LOSSY_H
+#ifndef QUILL_RASTER_CODECS_TILE_LOSSY_H
+#define QUILL_RASTER_CODECS_TILE_LOSSY_H
 
 #include <stdint.h>
 

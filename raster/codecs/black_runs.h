@@ -7,8 +7,8 @@
  * list is a sequence of pairs (start, end): start is the first black pixel of
  * a run, end the first pixel after it.
  */
-#ifndef QUILL_RASTER_FILES_BLACK_RUNS_H
-#define QUILL_RASTER_FILES_BLACK_RUNS_H
+#ifndef QUILL_RASTER_CODECS_BLACK_RUNS_H
+#define QUILL_RASTER_CODECS_BLACK_RUNS_H
 
 #include <stdint.h>
 

@@ -68,14 +68,24 @@
  */
 #include "tile_lossy.h"
 
-#include "bit_tables.h"
-#include "yx_tables.h"
+#include "lossy_tables.h"
 
 #include <string.h>
 
 namespace quill {
 
+YXTables g_yx;
+
 namespace {
+
+// Set bits of a byte (the non-zero values a zero-map byte announces), by
+// halves; the core's byte tables sit above this folder, and three adds
+// cost no more than a table load here.
+inline uint32_t bits_set(uint8_t b) {
+    uint32_t v = b - ((b >> 1) & 0x55u);
+    v = (v & 0x33u) + ((v >> 2) & 0x33u);
+    return (v + (v >> 4)) & 0x0Fu;
+}
 
 constexpr int kBlockSide = 8;
 constexpr int kCoefficients = 16;
@@ -251,7 +261,7 @@ uint32_t read_component(const uint8_t *in, uint32_t avail, uint32_t n, int8_t *v
         return 0;
     uint32_t count = 0;
     for (uint32_t i = 0; i < mapBytes; ++i)
-        count += static_cast<uint32_t>(kFourTimesBitCount.value[in[i]] >> 2); // 4 * bits a byte
+        count += bits_set(in[i]);
     uint32_t nibbleBytes = (count + 1) / 2, signBytes = (count + 7) / 8;
     if (avail - mapBytes < nibbleBytes + signBytes)
         return 0;
@@ -394,7 +404,7 @@ bool lossy_decode(int32_t kind, int32_t mode, int32_t width, int32_t height,
     return true;
 }
 
-// Derives the coder's tables from the two file images (see yx_tables.h).
+// Derives the coder's tables from the two file images (see lossy_tables.h).
 // The prepared table (1024 bytes):
 //   [0, 256)    c_0 of a block whose 64 pixels all have the value x, through
 //               F exactly as the transform computes it;

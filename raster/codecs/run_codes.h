@@ -10,8 +10,8 @@
  * would reach `limit` bytes, so that the caller can store the bytes uncoded
  * instead; the decoders accept a code only when it fills the output exactly.
  */
-#ifndef QUILL_RASTER_CORE_RUN_CODES_H
-#define QUILL_RASTER_CORE_RUN_CODES_H
+#ifndef QUILL_RASTER_CODECS_RUN_CODES_H
+#define QUILL_RASTER_CODECS_RUN_CODES_H
 
 #include <stdint.h>
 

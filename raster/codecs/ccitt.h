@@ -56,8 +56,8 @@
  * Hot paths are inline or in ccitt.cpp; the BitReader keeps a 64-bit buffer
  * filled 7 bytes at a time, and a code word costs at most two table lookups.
  */
-#ifndef QUILL_RASTER_FILES_CCITT_H
-#define QUILL_RASTER_FILES_CCITT_H
+#ifndef QUILL_RASTER_CODECS_CCITT_H
+#define QUILL_RASTER_CODECS_CCITT_H
 
 #include "../../base/holder.h"
 #include "bilevel_tables.h"

@@ -1,0 +1,54 @@
+/*
+ * scaled_read.h - the scaled read: fills a raster of a given size and kind
+ * from a region of a frame given in floating-point source coordinates,
+ * reading from the deepest reduced view that the scale allows; and the
+ * frame-to-frame stretch built on it. Shared by QI_FrameStretchBlt (its thin
+ * shell in raster/ops), view updates, clones and the zoomed rendering of
+ * views.
+ */
+#ifndef QUILL_RASTER_CORE_SCALED_READ_H
+#define QUILL_RASTER_CORE_SCALED_READ_H
+
+#include <stdint.h>
+
+namespace quill {
+
+struct ScaledRead {
+    int32_t frame;            // source frame (its views are used too)
+    int32_t colourA, colourB; // colour keys, as for QI_FrameSetRect
+    double x0, y0, x1, y1;    // source region, half open: x0 <= x < x1
+    uint8_t *buffer;          // destination raster
+    int32_t kind;             // destination kind
+    int32_t width, height;    // destination size in pixels
+};
+
+// Destination pixels whose source lies outside the frame are left as they
+// are. Returns false when a frame cannot be locked or a tile read fails.
+bool scaled_read(const ScaledRead &request);
+
+// A stretch of the rect (sx, sy, sw x sh) of frame `source` into the rect
+// (dx, dy, dw x dh) of frame `destination`, with the colour keys of
+// QI_FrameSetRect.
+struct FrameStretch {
+    int32_t destination;
+    int32_t dx, dy, dw, dh;
+    int32_t source;
+    int32_t sx, sy, sw, sh;
+    int32_t colourA, colourB;
+    bool report; // send the share of destination tiles done (1 to 99)
+};
+
+// The stretch engine: destination tile by destination tile, a scaled read
+// of the source share under it, by whole factors per axis (source /
+// destination, truncated) for reductions and by the real ratio for
+// enlargements. Sizes below 1 do nothing. Both frames must exist and the
+// source kind must not exceed the destination's (the shell checks); both
+// keep their lock state. False when a frame cannot be locked, memory runs
+// out, or a tile transfer fails. The progress answers are not heeded: a
+// stretch is part of larger operations (clones, view upkeep) that do not
+// stop half way.
+bool frame_stretch(const FrameStretch &stretch);
+
+} // namespace quill
+
+#endif
