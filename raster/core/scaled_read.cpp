@@ -321,8 +321,9 @@ bool frame_stretch(const FrameStretch &s) {
             if ((keeps || !sourceInside) && !frame_get_rect(s.destination, part, tile.get()))
                 return false;
             ScaledRead read{s.source, s.colourA, s.colourB,
-                            s.sx + (part.left - s.dx) * kx, s.sy + (part.top - s.dy) * ky,
-                            s.sx + (part.right - s.dx + 1) * kx, s.sy + (part.bottom - s.dy + 1) * ky,
+                            s.sx + (part.left - s.dx) * kx - s.phase, s.sy + (part.top - s.dy) * ky - s.phase,
+                            s.sx + (part.right - s.dx + 1) * kx - s.phase,
+                            s.sy + (part.bottom - s.dy + 1) * ky - s.phase,
                             tile.get(), destinationKind, pw, ph};
             if (!scaled_read(read) || !frame_set_rect(s.destination, part, tile.get(), destinationKind, -1, -1))
                 return false;

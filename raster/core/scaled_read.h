@@ -36,6 +36,12 @@ struct FrameStretch {
     int32_t sx, sy, sw, sh;
     int32_t colourA, colourB;
     bool report; // send the share of destination tiles done (1 to 99)
+    // Moves the source positions back by this many source pixels. A view
+    // update takes (factor - 1) / 2, so that each destination pixel samples
+    // the first source pixel of its block, as building the views does;
+    // centred sampling picked the last but one and put an update's change
+    // a pixel away from where a build puts it.
+    double phase = 0;
 };
 
 // The stretch engine: destination tile by destination tile, a scaled read

@@ -245,7 +245,7 @@ extern "C" QI_API int QI_FrameViewUpdate(int frame, const QI_Rect *rect) {
         int32_t width = (rect->right - x0 + 1 + factor - 1) / factor * factor;
         int32_t height = (rect->bottom - y0 + 1 + factor - 1) / factor * factor;
         ok = frame_stretch(FrameStretch{view, x0 / factor, y0 / factor, width / factor, height / factor, frame, x0,
-                                        y0, width, height, -1, -1, false});
+                                        y0, width, height, -1, -1, false, (factor - 1) / 2.0});
         const QI_FrameRecord *v = frame_lookup(view);
         if (!v)
             break;

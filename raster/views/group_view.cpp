@@ -25,6 +25,8 @@
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
 #include "../core/rect_utils.h"
+#include "../core/tiles.h"
+#include "../ops/draw.h"
 
 #include <algorithm>
 #include <math.h>
@@ -55,7 +57,7 @@ bool survey(Group &g, int scaleMode) {
     g.mode = 1;
     for (int32_t k = 0; k < g.count; ++k) {
         const ViewRecord *v = pair_view(g.pairs, k);
-        const QI_FrameRecord *f = v ? QI_FrameGetData(v->frame) : nullptr;
+        const QI_FrameRecord *f = v ? frame_lookup(v->frame) : nullptr;
         if (!f)
             return false;
         double box[4];
@@ -122,7 +124,7 @@ bool render_blocks(const Group &g, int32_t frame, int32_t W, int32_t H) {
         for (int32_t left = 0; left < W; left += kBlock) {
             QI_Rect block{left, top, std::min(W, left + kBlock) - 1, std::min(H, top + kBlock) - 1};
             int32_t bw = block.right - left + 1, bh = block.bottom - top + 1;
-            QI_DmriUniformFill(buffer.get(), bw, bh, fill, g.kind);
+            uniform_fill(buffer.get(), bw, bh, fill, g.kind);
             if (!frame_set_rect(frame, block, buffer.get(), g.kind, -1, -1))
                 return false;
             for (int32_t i = 0; i < g.count; ++i)

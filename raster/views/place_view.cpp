@@ -25,6 +25,7 @@
  */
 #include "usframes.h"
 
+#include "../core/tiles.h"
 #include "../ops/warp_map.h"
 
 #include <math.h>
@@ -62,7 +63,7 @@ int32_t (*const kBuilders[8])(int32_t, int32_t) = {upright,     turn90,       tu
 
 // The orthogonal frame is stretched over the placement's box.
 FrameMap box_map(const double *placement, int32_t frame) {
-    const QI_FrameRecord *f = QI_FrameGetData(frame);
+    const QI_FrameRecord *f = frame_lookup(frame);
     double box[4];
     placement_box(placement, box);
     return {box[0], box[1], (box[2] - box[0]) / f->width, (box[3] - box[1]) / f->height};
@@ -85,7 +86,7 @@ bool far_from_truncation(double v) { return fabs(v - trunc(v)) > 0.51; }
 
 // Builds the warped frame of an oblique placement and its frame map.
 int32_t build_warped(const double *placement, int32_t base, int32_t media, FrameMap &map) {
-    const QI_FrameRecord *b = QI_FrameGetData(base);
+    const QI_FrameRecord *b = frame_lookup(base);
     double s = sqrt((triangle_area(placement, 0, 1, 2) + triangle_area(placement, 0, 2, 3)) /
                     (static_cast<double>(b->width) * b->height));
     double toBase[6];
@@ -153,7 +154,7 @@ void delete_unless_base(int32_t frame, int32_t base) {
 
 int32_t usframe_place(int32_t usframe, int32_t viewId, double *placement) {
     const QI_USFrameRecord *u = usframe_lookup(usframe);
-    if (!u || viewId == -1 || !g_views.views || !placement || !QI_FrameGetData(u->baseFrame))
+    if (!u || viewId == -1 || !g_views.views || !placement || !frame_lookup(u->baseFrame))
         return 0;
     negate_placement_y(placement);
     if (!placement_is_finite(placement) || !placement_is_convex(placement))

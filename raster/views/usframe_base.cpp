@@ -21,6 +21,9 @@
 
 #include "../../base/holder.h"
 #include "../core/library_state.h"
+#include "../core/rect_utils.h"
+#include "../core/tiles.h"
+#include "../ops/draw.h"
 
 #include <math.h>
 #include <string.h>
@@ -114,9 +117,9 @@ extern "C" QI_API int QI_USFrameCreateNew(int32_t width, int32_t height, int32_t
     int32_t frame = QI_FrameCreate(width, height, kind, QI_STORAGE_SWAP, nullptr, 1);
     if (frame < 0)
         return 0;
-    QI_Rect all = whole(*QI_FrameGetData(frame));
+    QI_Rect all = whole(*frame_lookup(frame));
     int32_t handle = 0;
-    if (fill == -1 || QI_FrameDrawRect(frame, &all, static_cast<uint32_t>(fill), 1, 0))
+    if (fill == -1 || frame_draw_rect(frame, &all, static_cast<uint32_t>(fill), 1, false))
         handle = usframe_create_record(frame);
     if (handle == 0) {
         QI_FrameDelete(frame);
@@ -154,7 +157,7 @@ extern "C" QI_API int QI_USFrameDuplicate(int usframe) {
 
 extern "C" QI_API int QI_USFrameReplaceBase(int usframe, int frame) {
     QI_USFrameRecord *u = usframe_lookup(usframe);
-    if (!u || frame == -1 || !QI_FrameGetData(frame) || frame == u->baseFrame || !g_views.views)
+    if (!u || frame == -1 || !frame_lookup(frame) || frame == u->baseFrame || !g_views.views)
         return 0;
     SavedViews saved;
     if (!saved.take(usframe))
@@ -183,11 +186,11 @@ extern "C" QI_API int QI_USFrameUpdateViews(int usframe, const QI_Rect *) {
 
 extern "C" QI_API int QI_USFrameNegate(int usframe) {
     const QI_USFrameRecord *u = usframe_lookup(usframe);
-    const QI_FrameRecord *base = u ? QI_FrameGetData(u->baseFrame) : nullptr;
+    const QI_FrameRecord *base = u ? frame_lookup(u->baseFrame) : nullptr;
     if (!base)
         return 0;
     QI_Rect all = whole(*base);
-    if (!QI_FrameDrawRect(u->baseFrame, &all, QI_COLOR_WHITE, 2, 0))
+    if (!frame_draw_rect(u->baseFrame, &all, QI_COLOR_WHITE, 2, false))
         return 0;
     return usframe_update_views(usframe) ? 1 : 0;
 }
@@ -207,9 +210,9 @@ bool rect_in_frame(const ViewRecord &v, const double *rect, QI_Rect &out) {
     QI_Rect r{qs_dround(fx0), qs_dround(fy0), qs_dround(fx1) - 1, qs_dround(fy1) - 1};
     if (!(r.right > r.left && r.bottom > r.top))
         return false;
-    const QI_FrameRecord *f = QI_FrameGetData(v.frame);
+    const QI_FrameRecord *f = frame_lookup(v.frame);
     QI_Rect all{0, 0, f->width - 1, f->height - 1};
-    return QI_IntersectRects(&r, &all, &out) == 1;
+    return rect_intersect(r, all, &out);
 }
 
 int save_part(const ViewRecord &v, const double *rect, const char *name) {
@@ -237,7 +240,7 @@ extern "C" QI_API int QI_USFrameSaveExt(int usframe, int viewId, const double *r
         return result;
     }
     const ViewRecord *v = view_at(view_find(usframe, viewId));
-    if (!v || !QI_FrameGetData(v->frame))
+    if (!v || !frame_lookup(v->frame))
         return 0;
     if (!rect)
         return QI_FrameFileSave(v->frame, name);

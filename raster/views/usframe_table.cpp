@@ -16,6 +16,7 @@
 #include "../../base/holder.h"
 #include "../colour/colour_lists.h"
 #include "../core/library_state.h"
+#include "../core/tiles.h"
 
 #include <string.h>
 
@@ -209,7 +210,7 @@ extern "C" QI_API QI_USFrameRecord *QI_USFrameSetMedia(int usframe, int32_t medi
 namespace {
 
 bool base_is_bilevel(const QI_USFrameRecord &u) {
-    const QI_FrameRecord *base = QI_FrameGetData(u.baseFrame);
+    const QI_FrameRecord *base = frame_lookup(u.baseFrame);
     return base && base->kind == QI_KIND_BILEVEL;
 }
 
@@ -228,7 +229,7 @@ extern "C" QI_API int QI_USFrameSetFrgBkg(int usframe, int32_t foreground, int32
 
 extern "C" QI_API int QI_USFrameInvertFrgBkg(int usframe) {
     QI_USFrameRecord *u = usframe_lookup(usframe);
-    if (!u || !QI_FrameGetData(u->baseFrame))
+    if (!u || !frame_lookup(u->baseFrame))
         return 0;
     if (!base_is_bilevel(*u))
         return 1;

@@ -35,6 +35,8 @@
 #include "../../base/holder.h"
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
+#include "../core/rect_utils.h"
+#include "../core/tiles.h"
 #include "../ops/draw.h"
 #include "../ops/wide_polyline.h"
 
@@ -113,11 +115,11 @@ bool world_to_base(const double *placement, int32_t width, int32_t height, doubl
 // Updates the frame's reduced views over `touched` widened by a pixel on
 // each side (the whole frame for an outside fill).
 bool update_views(int32_t frame, const QI_Rect &touched, bool outside) {
-    const QI_FrameRecord *f = QI_FrameGetData(frame);
+    const QI_FrameRecord *f = frame_lookup(frame);
     QI_Rect all{0, 0, f->width - 1, f->height - 1}, changed = all;
     if (!outside) {
         QI_Rect widened{touched.left - 1, touched.top - 1, touched.right + 1, touched.bottom + 1};
-        QI_IntersectRects(&widened, &all, &changed);
+        rect_intersect(widened, all, &changed);
     }
     return QI_FrameViewUpdate(frame, &changed) == 1;
 }
@@ -137,7 +139,7 @@ bool fill_mapped(int32_t frame, const void *set, size_t bytes, const double m[6]
     if (result != FillResult::Done)
         return result == FillResult::Missed;
     if (outside) {
-        const QI_FrameRecord *f = QI_FrameGetData(frame);
+        const QI_FrameRecord *f = frame_lookup(frame);
         touched = {0, 0, f->width - 1, f->height - 1};
     }
     return update_views(frame, touched, outside);
@@ -166,7 +168,7 @@ QI_Rect oriented_rect(int o, int32_t W, int32_t H, const QI_Rect &r) {
 // Copies `rect` of the base into an orthogonal view's frame through its
 // orientation, band by band, and updates the frame's reduced views.
 bool copy_oriented(int32_t base, const QI_Rect &rect, int32_t frame, int o) {
-    const QI_FrameRecord *b = QI_FrameGetData(base);
+    const QI_FrameRecord *b = frame_lookup(base);
     int32_t W = b->width, H = b->height, kind = b->kind, width = rect.right - rect.left + 1;
     constexpr int32_t kBand = 128;
     uint32_t line = QI_GetLineBWi(kind, width);
@@ -207,7 +209,7 @@ bool frame_done_before(int32_t usframe, int32_t index, int32_t frame) {
 bool fill_through_view(int32_t usframe, int32_t viewId, const void *polygons, uint32_t colour, bool outside) {
     QI_USFrameRecord *u = usframe_lookup(usframe);
     const ViewRecord *v = view_at(view_find(usframe, viewId));
-    const QI_FrameRecord *base = u ? QI_FrameGetData(u->baseFrame) : nullptr;
+    const QI_FrameRecord *base = u ? frame_lookup(u->baseFrame) : nullptr;
     if (!v || !base || !polygons)
         return false;
     size_t bytes = polygon_set_bytes(polygons);

@@ -17,6 +17,7 @@
 
 #include "../../base/holder.h"
 #include "../core/rect_utils.h"
+#include "../core/tiles.h"
 #include "../ops/draw.h"
 
 namespace quill {
@@ -27,7 +28,7 @@ bool needs_colour(int32_t c) { return c >= 0 && color_kind(c) > 1; }
 
 int invert_in_place(QI_USFrameRecord *u, int32_t usframe) {
     int32_t base = u->baseFrame;
-    const QI_FrameRecord *f = QI_FrameGetData(base);
+    const QI_FrameRecord *f = frame_lookup(base);
     QI_Rect all{0, 0, f->width - 1, f->height - 1};
     bool ok = QI_FrameViewOptimize(base, 0) && frame_draw_rect(base, &all, QI_COLOR_WHITE, 2, false) &&
               QI_FrameViewOptimize(base, 1);
@@ -80,13 +81,13 @@ using namespace quill;
 
 extern "C" QI_API int QI_USFrameApplyFilter(int usframe, int reserved, int filter) {
     QI_USFrameRecord *u = usframe_lookup(usframe);
-    if (reserved != 0 || !u || !QI_FrameGetData(u->baseFrame))
+    if (reserved != 0 || !u || !frame_lookup(u->baseFrame))
         return 0;
     if (filter == 3 && u->colourCount == 0)
         return 1;
     usframe_delete_views(usframe);
     u = usframe_lookup(usframe);
-    const QI_FrameRecord *base = QI_FrameGetData(u->baseFrame);
+    const QI_FrameRecord *base = frame_lookup(u->baseFrame);
     if (filter == 4 && base->kind == 1 && !needs_colour(u->foreground) && !needs_colour(u->background)) {
         if (u->background == QI_COLOR_WHITE && u->foreground == QI_COLOR_BLACK)
             return invert_in_place(u, usframe);

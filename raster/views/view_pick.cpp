@@ -21,6 +21,8 @@
 #include "../colour/colour_lists.h"
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
+#include "../core/rect_utils.h"
+#include "../core/tiles.h"
 
 #include <math.h>
 #include <string.h>
@@ -44,9 +46,9 @@ bool pick_pixels(const ViewRecord &v, const double r[4], QI_Rect &out) {
                  static_cast<int32_t>(ceil(x1)) - 1, static_cast<int32_t>(ceil(y1)) - 1};
     want.right = want.right < want.left ? want.left : want.right;
     want.bottom = want.bottom < want.top ? want.top : want.bottom;
-    const QI_FrameRecord *f = QI_FrameGetData(v.frame);
+    const QI_FrameRecord *f = frame_lookup(v.frame);
     QI_Rect all{0, 0, f->width - 1, f->height - 1};
-    return QI_IntersectRects(&want, &all, &out) == 1;
+    return rect_intersect(want, all, &out);
 }
 
 class ColourGather {
@@ -78,7 +80,7 @@ private:
 };
 
 int32_t *colours_in(int32_t frame, const QI_Rect &rect, int32_t &count) {
-    const QI_FrameRecord *f = QI_FrameGetData(frame);
+    const QI_FrameRecord *f = frame_lookup(frame);
     int32_t kind = f->kind, width = rect.right - rect.left + 1;
     uint32_t sourceLine = QI_GetLineBWi(kind, width), line = QI_GetLineBWi(4, width);
     HeapBlock<uint8_t> source(static_cast<size_t>(sourceLine) * kBandRows), colour(static_cast<size_t>(line) * kBandRows);
@@ -111,7 +113,7 @@ int32_t *window_colours(int32_t usframe, int32_t viewId, const double *rect, int
     if (!rect || !order_rect(rect, r) || r[0] == r[2] || r[1] == r[3])
         return nullptr;
     const ViewRecord *v = view_at(view_find(usframe, viewId));
-    if (!v || !usframe_lookup(usframe) || !QI_FrameGetData(v->frame))
+    if (!v || !usframe_lookup(usframe) || !frame_lookup(v->frame))
         return nullptr;
     for (int i = 0; i < 4; ++i)
         if (!point_in_placement(v->placement, r[(i & 1) * 2], r[(i >> 1) * 2 + 1]))

@@ -38,6 +38,8 @@
 #include "../core/library_state.h"
 #include "../core/rect_utils.h"
 #include "../core/scaled_read.h"
+#include "../core/tiles.h"
+#include "../ops/draw.h"
 
 #include <algorithm>
 #include <math.h>
@@ -122,7 +124,7 @@ void choose_keys(Render &r) {
 
 bool read_region(const Render &r, double y0, double y1, uint8_t *buffer, int32_t kind, int32_t width,
                  int32_t height, int32_t a, int32_t b) {
-    QI_DmriUniformFill(buffer, width, height, static_cast<uint32_t>(a == -1 ? QI_COLOR_WHITE : a), kind);
+    uniform_fill(buffer, width, height, static_cast<uint32_t>(a == -1 ? QI_COLOR_WHITE : a), kind);
     ScaledRead read{r.v->frame, a, b, r.fx0, y0, r.fx1, y1, buffer, kind, width, height};
     return scaled_read(read);
 }
@@ -272,7 +274,7 @@ int32_t usframe_zoom(int32_t usframe, int32_t viewId, int32_t windowWidth, int32
     r.v = view_at(view_find(usframe, viewId));
     if (!r.u || !r.v || !window_is_valid(windowWidth, windowHeight, x0, y0, x1, y1))
         return 0;
-    r.frame = QI_FrameGetData(r.v->frame);
+    r.frame = frame_lookup(r.v->frame);
     if (!r.frame)
         return 0;
     Window win{x0, -y0, (x1 - x0) / windowWidth, (y0 - y1) / windowHeight, windowWidth, windowHeight};
