@@ -67,6 +67,26 @@ run drawing.tif fitted.png --window 640x480 --angle 30
 [ "$(identify -format '%w %h' fitted.png)" = "640 480" ] || fail "fitted.png is not 640 x 480"
 grep -q "through a mask" out.txt || fail "an oblique view renders without a mask"
 
+# quill draw: a square drawn through the quarter-turned view lands where
+# the turn puts it in the saved drawing, and nothing else changes. The view
+# turns about the drawing's centre (150.5, -93.5): its 187 x 301 box starts
+# at world (57, 57), so view pixels x 10..49, y 20..59 are world x 67..107,
+# y 37..-3, and drawing columns 20..59, rows 137..176.
+printf '# a square\npolygon 67 37 107 37 107 -3 67 -3\n' >shapes.txt
+"$quill" draw drawing.tif drawn.tif --shapes shapes.txt --rotate 90 --png drawn.png --zoom 1 --window 187x301 --no-grey \
+    >out.txt 2>&1 || { cat out.txt; fail "quill draw failed"; }
+tifftopnm drawn.tif 2>/dev/null | pamcut -left 20 -top 137 -width 40 -height 40 | pamdepth 255 2>/dev/null >square.pgm
+pbmmake -black 40 40 | pamdepth 255 2>/dev/null >black.pgm
+cmp -s square.pgm black.pgm || fail "the square is not where the turned view puts it"
+tifftopnm drawn.tif 2>/dev/null | pamcut -left 100 -top 10 -width 150 -height 100 >after.pbm
+pamcut -left 100 -top 10 -width 150 -height 100 drawing.pbm >before.pbm
+cmp -s after.pbm before.pbm || fail "quill draw changed pixels away from the square"
+pngtopnm drawn.png | pamcut -left 10 -top 20 -width 40 -height 40 >shown.pgm 2>/dev/null
+cmp -s shown.pgm black.pgm || fail "the rendered view does not show the square"
+printf 'polygon 1 2\n' >bad.txt
+"$quill" draw drawing.tif x.tif --shapes bad.txt >/dev/null 2>&1
+[ $? -eq 2 ] || fail "a bad shape is not a usage error"
+
 # Bad input: a usage error, and a file that is not there.
 "$quill" render drawing.tif >/dev/null 2>&1
 [ $? -eq 2 ] || fail "a missing OUT is not a usage error"

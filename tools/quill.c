@@ -1248,6 +1248,7 @@ static void usage(FILE *out) {
             "                                          --keep DIR: keep the files written, in DIR)\n"
             "       quill render IN OUT.png [options]  show IN through a placed view, as a window (see\n"
             "                                          quill render --help)\n"
+            "       quill draw IN OUT --shapes FILE    draw polygons and wide lines through a placed view\n"
             "       quill --help\n"
             "options: --storage memory|swap           where loaded frames keep their tiles (default swap)\n"
             "\n"
@@ -1271,6 +1272,8 @@ int main(int argc, char **argv) {
     command = argv[1];
     if (strcmp(command, "render") == 0)
         return command_render(argc - 2, argv + 2);
+    if (strcmp(command, "draw") == 0)
+        return command_draw(argc - 2, argv + 2);
     options.storage = QI_STORAGE_SWAP;
     options.keep = NULL;
     options.argc = 0;

@@ -1,6 +1,6 @@
 /*
- * quill_render.c - `quill render`: what a display host does with a drawing.
- * The file is loaded into a USFrame (swap-file base with reduced views), the
+ * quill_render.c - `quill render` and `quill draw`: what a display host does
+ * with a drawing. The file is loaded into a USFrame (swap-file base with reduced views), the
  * base is placed in world coordinates as a view (upright, turned by quarter
  * turns or any angle, mirrored), and one window of the view is rendered at
  * the zoom asked and written as a PNG: grey for bilevel and grey drawings,
@@ -14,6 +14,10 @@
  * pixels per base pixel) with --centre X,Y (a base pixel, x right, y down)
  * shows a part; --rect X0,Y0,X1,Y1 gives the world rect itself.
  * Window pixels outside the view are painted a light grey.
+ * `quill draw` edits through the view as a host's pen would: each shape is
+ * drawn in world coordinates through the placed view (reaching the base and
+ * the view's frame with its reduced views), the base is saved, and the
+ * window can be rendered afterwards.
  */
 #define _POSIX_C_SOURCE 200809L
 #include "quill_tool.h"
@@ -42,6 +46,8 @@ typedef struct {
     int mirror;
     int grey;             /* scale to grey */
     int palette;
+    const char *shapes;   /* draw: the shapes file, "-" for stdin */
+    const char *png;      /* draw: render the result to this PNG too */
 } RenderOptions;
 
 static void render_usage(FILE *out) {
@@ -55,7 +61,15 @@ static void render_usage(FILE *out) {
             "  --angle DEG         any further turn, clockwise (an oblique view)\n"
             "  --mirror            mirror left to right before turning\n"
             "  --no-grey           bilevel drawings reduced without scale to grey\n"
-            "  --palette           indexed PNG through a 6x6x6 colour cube with ordered dither\n");
+            "  --palette           indexed PNG through a 6x6x6 colour cube with ordered dither\n"
+            "\n"
+            "usage: quill draw IN OUT --shapes FILE [--png OUT.png] [the options above]\n"
+            "  draws the shapes of FILE (\"-\": standard input) through the placed view and saves the\n"
+            "  drawing as OUT; --png renders the view's window afterwards. One shape a line, world\n"
+            "  coordinates (one unit per drawing pixel, y up):\n"
+            "    polygon X Y X Y X Y ... [; X Y X Y X Y ...]   filled, even-odd\n"
+            "    line WIDTH X Y X Y ...                        a polyline WIDTH wide\n"
+            "    colour black|white|grey N|#RRGGBB             for the shapes that follow\n");
 }
 
 static int parse_numbers(const char *text, double *out, int count) {
@@ -75,7 +89,7 @@ static int parse_numbers(const char *text, double *out, int count) {
     return *text == 0;
 }
 
-static int parse_options(int argc, char **argv, RenderOptions *o) {
+static int parse_options(int argc, char **argv, RenderOptions *o, int drawing) {
     int i, operands = 0;
     memset(o, 0, sizeof *o);
     o->width = 1920;
@@ -103,17 +117,21 @@ static int parse_options(int argc, char **argv, RenderOptions *o) {
             o->grey = 0;
         else if (strcmp(a, "--palette") == 0)
             o->palette = 1;
+        else if (drawing && strcmp(a, "--shapes") == 0 && v)
+            o->shapes = v, ++i;
+        else if (drawing && strcmp(a, "--png") == 0 && v)
+            o->png = v, ++i;
         else if (strncmp(a, "--", 2) == 0) {
-            fprintf(stderr, "quill render: bad option or value: %s%s%s\n", a, v ? " " : "", v ? v : "");
+            fprintf(stderr, "quill: bad option or value: %s%s%s\n", a, v ? " " : "", v ? v : "");
             return 0;
         } else if (operands < 2)
             (operands++ == 0 ? (o->in = a) : (o->out = a));
         else {
-            fprintf(stderr, "quill render: one IN and one OUT.png\n");
+            fprintf(stderr, "quill: one IN and one OUT\n");
             return 0;
         }
     }
-    if (operands != 2) {
+    if (operands != 2 || (drawing && !o->shapes)) {
         render_usage(stderr);
         return 0;
     }
@@ -283,33 +301,42 @@ static int save_canvas(const char *name, Canvas *c, int indexed) {
     return c->kind == 4 ? save_colour(name, c) : write_png(name, c, c->pixels, c->line, &grey);
 }
 
-/* ---- The command ----------------------------------------------------------- */
+/* ---- Loading, placing, rendering ------------------------------------------ */
 
-static int render(const RenderOptions *o) {
+/* Loads the file into a USFrame and places view 1; 0 (reported) on failure. */
+static int load_and_place(const RenderOptions *o, const char *command, int *usfOut, int *W, int *H,
+                          double placement[8]) {
+    double start = seconds_now(), stored[8];
     const QI_FrameRecord *base;
-    double start, placement[8], stored[8], r[4];
-    int usf, W, H, kind, status = kExitFailed;
-    QI_Rect rect;
-    uint8_t *raster = NULL, *mask = NULL;
-    Canvas canvas = {0, 0, 0, 0, NULL};
-    start = seconds_now();
-    usf = QI_USFrameLoad(o->in);
+    int usf = QI_USFrameLoad(o->in);
     if (!usf) {
-        fprintf(stderr, "quill render: %s: cannot load (unknown extension, damaged file, or out of memory)\n", o->in);
-        return g_interrupted ? kExitInterrupted : kExitFailed;
+        fprintf(stderr, "quill %s: %s: cannot load (unknown extension, damaged file, or out of memory)\n", command,
+                o->in);
+        return 0;
     }
     base = QI_FrameGetData(QI_USFrameGetData(usf)->baseFrame);
-    W = base->width, H = base->height;
-    printf("%s: %d x %d, loaded with reduced views in %.3f s\n", o->in, W, H, seconds_now() - start);
-    make_placement(o, W, H, placement);
+    *W = base->width, *H = base->height;
+    printf("%s: %d x %d, loaded with reduced views in %.3f s\n", o->in, *W, *H, seconds_now() - start);
+    make_placement(o, *W, *H, placement);
     memcpy(stored, placement, sizeof stored);
     start = seconds_now();
     if (!QI_USFramePlaceExt(usf, kViewId, stored)) {
-        fprintf(stderr, "quill render: the view cannot be placed (out of memory or disk)\n");
-        return kExitFailed;
+        fprintf(stderr, "quill %s: the view cannot be placed (out of memory or disk)\n", command);
+        return 0;
     }
     printf("view placed (%s) in %.3f s\n", QI_USFrameNormalPos(usf, kViewId) ? "upright" : "turned or mirrored",
            seconds_now() - start);
+    *usfOut = usf;
+    return 1;
+}
+
+/* Renders the window of view 1 into the PNG `out`; 0 (reported) on failure. */
+static int render_window(const RenderOptions *o, int usf, int W, int H, const double placement[8], const char *out) {
+    double start, r[4];
+    int kind, ok = 0;
+    QI_Rect rect;
+    uint8_t *raster = NULL, *mask = NULL;
+    Canvas canvas = {0, 0, 0, 0, NULL};
     window_rect(o, W, H, placement, r);
     QI_SetScaleToGrayState(o->grey ? 1.0 : -1.0);
     start = seconds_now();
@@ -324,22 +351,219 @@ static int render(const RenderOptions *o) {
     if (canvas_make(&canvas, o->width, o->height, kind == 4 || o->palette ? 4 : 2) &&
         (!kind || canvas_paint(&canvas, &rect, raster, kind, mask))) {
         start = seconds_now();
-        if (save_canvas(o->out, &canvas, o->palette)) {
-            printf("%s: %s PNG written in %.3f s, %s bytes\n", o->out,
+        ok = save_canvas(out, &canvas, o->palette);
+        if (ok)
+            printf("%s: %s PNG written in %.3f s, %s bytes\n", out,
                    o->palette ? "indexed" : canvas.kind == 4 ? "RGB" : "grey", seconds_now() - start,
-                   bytes_text(file_size(o->out)));
-            status = kExitOk;
-        } else
-            fprintf(stderr, "quill render: %s: cannot write the PNG\n", o->out);
+                   bytes_text(file_size(out)));
+        else
+            fprintf(stderr, "quill: %s: cannot write the PNG\n", out);
     } else
-        fprintf(stderr, "quill render: out of memory for the window\n");
+        fprintf(stderr, "quill: out of memory for the window\n");
     qs_free((void **)&canvas.pixels);
     qs_free((void **)&raster);
     qs_free((void **)&mask);
-    return status;
+    return ok;
 }
 
-int command_render(int argc, char **argv) {
+static int render(const RenderOptions *o) {
+    double placement[8];
+    int usf, W, H;
+    if (!load_and_place(o, "render", &usf, &W, &H, placement))
+        return g_interrupted ? kExitInterrupted : kExitFailed;
+    return render_window(o, usf, W, H, placement, o->out) ? kExitOk : kExitFailed;
+}
+
+/* ---- Drawing ---------------------------------------------------------------
+ *
+ * Shapes, one a line, in world coordinates (one unit per drawing pixel, y
+ * up, as for --rect), drawn through the placed view:
+ *   polygon X Y X Y X Y ... [; X Y X Y X Y ...]   filled by the even-odd rule
+ *   line WIDTH X Y X Y ...                        a polyline WIDTH wide, square ends
+ *   colour black|white|grey N|#RRGGBB             for the shapes that follow
+ * Blank lines and lines starting with # are skipped. */
+
+typedef struct {
+    double *values;
+    int count, capacity;
+} Numbers;
+
+static int numbers_add(Numbers *n, double v) {
+    if (n->count == n->capacity) {
+        int capacity = n->capacity ? 2 * n->capacity : 64;
+        double *grown = realloc(n->values, (size_t)capacity * sizeof *grown);
+        if (!grown)
+            return 0;
+        n->values = grown, n->capacity = capacity;
+    }
+    n->values[n->count++] = v;
+    return 1;
+}
+
+/* Reads the numbers of a text; ';' separates polygons (counted in `breaks`,
+ * the index at which each polygon starts). */
+static int read_numbers(const char *text, Numbers *n, Numbers *breaks) {
+    char *end;
+    n->count = 0;
+    if (breaks) {
+        breaks->count = 0;
+        numbers_add(breaks, 0);
+    }
+    while (*text) {
+        double v;
+        if (*text == ' ' || *text == '\t' || *text == ',' || *text == '\n' || *text == '\r') {
+            ++text;
+            continue;
+        }
+        if (*text == ';' && breaks) {
+            numbers_add(breaks, n->count);
+            ++text;
+            continue;
+        }
+        v = strtod(text, &end);
+        if (end == text || !isfinite(v) || !numbers_add(n, v))
+            return 0;
+        text = end;
+    }
+    return 1;
+}
+
+static int parse_colour(const char *text, uint32_t *colour) {
+    unsigned r, g, b;
+    uint8_t pixel[4];
+    int level;
+    if (strcmp(text, "black") == 0)
+        *colour = QI_COLOR_BLACK;
+    else if (strcmp(text, "white") == 0)
+        *colour = QI_COLOR_WHITE;
+    else if (sscanf(text, "grey %d", &level) == 1 && level >= 0 && level <= 255)
+        *colour = 0x7F7F00u | (uint32_t)level;
+    else if (sscanf(text, "#%2x%2x%2x", &r, &g, &b) == 3) {
+        pixel[0] = (uint8_t)b, pixel[1] = (uint8_t)g, pixel[2] = (uint8_t)r, pixel[3] = 0;
+        QI_DmriBGRtoYUV(pixel, 1, 1);
+        *colour = pixel[0] | (uint32_t)pixel[1] << 8 | (uint32_t)pixel[2] << 16;
+    } else
+        return 0;
+    return 1;
+}
+
+/* The polygon set of the numbers: count, then each polygon's n and points. */
+static uint8_t *polygon_set(const Numbers *n, const Numbers *breaks) {
+    int k, polygons = breaks->count;
+    size_t bytes = 4 + (size_t)polygons * 4 + (size_t)n->count * 8, at = 4;
+    uint8_t *set = malloc(bytes);
+    int32_t count = polygons;
+    if (!set)
+        return NULL;
+    memcpy(set, &count, 4);
+    for (k = 0; k < polygons; ++k) {
+        int from = (int)breaks->values[k], to = k + 1 < polygons ? (int)breaks->values[k + 1] : n->count;
+        int32_t vertices = (to - from) / 2;
+        if ((to - from) % 2 != 0 || vertices < 3) {
+            free(set);
+            return NULL;
+        }
+        memcpy(set + at, &vertices, 4);
+        memcpy(set + at + 4, n->values + from, (size_t)(to - from) * 8);
+        at += 4 + (size_t)(to - from) * 8;
+    }
+    return set;
+}
+
+static uint8_t *polyline_of(const Numbers *n, int from) {
+    int32_t points = (n->count - from) / 2;
+    uint8_t *line;
+    if ((n->count - from) % 2 != 0 || points < 2 || !(line = malloc(4 + (size_t)points * 16)))
+        return NULL;
+    memcpy(line, &points, 4);
+    memcpy(line + 4, n->values + from, (size_t)points * 16);
+    return line;
+}
+
+typedef struct {
+    int polygons, lines, failed;
+    double seconds;
+} DrawTally;
+
+/* Draws one line of the shapes text; 0 (reported) for a bad line. */
+static int draw_shape(int usf, const char *text, int number, uint32_t *colour, DrawTally *t) {
+    Numbers n = {NULL, 0, 0}, breaks = {NULL, 0, 0};
+    uint8_t *shape = NULL;
+    int ok = 1, done;
+    double start;
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    if (*text == 0 || *text == '#' || *text == '\n' || *text == '\r')
+        return 1;
+    if (strncmp(text, "colour ", 7) == 0 || strncmp(text, "color ", 6) == 0) {
+        char name[64] = "";
+        sscanf(strchr(text, ' ') + 1, "%63[^\r\n]", name);
+        if (!parse_colour(name, colour)) {
+            fprintf(stderr, "quill draw: line %d: colour is black, white, grey N or #RRGGBB\n", number);
+            return 0;
+        }
+        return 1;
+    }
+    start = seconds_now();
+    if (strncmp(text, "polygon ", 8) == 0 && read_numbers(text + 8, &n, &breaks) && (shape = polygon_set(&n, &breaks))) {
+        done = QI_USFrameBaseFillPolyExt(usf, kViewId, shape, *colour, 0);
+        ++t->polygons;
+    } else if (strncmp(text, "line ", 5) == 0 && read_numbers(text + 5, &n, NULL) && n.count >= 1 && n.values[0] > 0 &&
+               (shape = polyline_of(&n, 1))) {
+        done = QI_USFrameWidePolyline(usf, kViewId, shape, n.values[0] / 2, *colour);
+        ++t->lines;
+    } else {
+        fprintf(stderr, "quill draw: line %d: expected polygon X Y X Y X Y ..., line WIDTH X Y X Y ... or colour C\n",
+                number);
+        ok = 0;
+        done = 1;
+    }
+    t->seconds += seconds_now() - start;
+    t->failed += !done;
+    free(shape);
+    free(n.values);
+    free(breaks.values);
+    return ok;
+}
+
+static int draw_shapes(int usf, const RenderOptions *o, DrawTally *t) {
+    FILE *file = strcmp(o->shapes, "-") == 0 ? stdin : fopen(o->shapes, "r");
+    char text[65536];
+    uint32_t colour = QI_COLOR_BLACK;
+    int number = 0, ok = 1;
+    if (!file) {
+        fprintf(stderr, "quill draw: %s: cannot read the shapes\n", o->shapes);
+        return 0;
+    }
+    while (ok && fgets(text, sizeof text, file))
+        ok = draw_shape(usf, text, ++number, &colour, t);
+    if (file != stdin)
+        fclose(file);
+    return ok;
+}
+
+static int draw(const RenderOptions *o) {
+    double placement[8], start;
+    int usf, W, H;
+    DrawTally tally = {0, 0, 0, 0};
+    if (!load_and_place(o, "draw", &usf, &W, &H, placement))
+        return g_interrupted ? kExitInterrupted : kExitFailed;
+    if (!draw_shapes(usf, o, &tally))
+        return kExitUsage;
+    printf("%d polygon sets and %d polylines drawn through the view in %.3f s%s\n", tally.polygons, tally.lines,
+           tally.seconds, tally.failed ? " (some failed: out of memory or disk)" : "");
+    start = seconds_now();
+    if (!QI_USFrameSaveExt(usf, -1, NULL, o->out)) {
+        fprintf(stderr, "quill draw: %s: save failed\n", o->out);
+        return kExitFailed;
+    }
+    printf("%s: drawing saved in %.3f s, %s bytes\n", o->out, seconds_now() - start, bytes_text(file_size(o->out)));
+    if (o->png && !render_window(o, usf, W, H, placement, o->png))
+        return kExitFailed;
+    return tally.failed ? kExitFailed : kExitOk;
+}
+
+static int run_command(int argc, char **argv, int drawing) {
     RenderOptions options;
     Session session;
     int status;
@@ -347,7 +571,7 @@ int command_render(int argc, char **argv) {
         render_usage(stdout);
         return kExitOk;
     }
-    if (!parse_options(argc, argv, &options))
+    if (!parse_options(argc, argv, &options, drawing))
         return kExitUsage;
     if (!session_start(&session))
         return kExitFailed;
@@ -355,8 +579,12 @@ int command_render(int argc, char **argv) {
         session_stop(&session);
         return kExitFailed;
     }
-    status = render(&options);
+    status = drawing ? draw(&options) : render(&options);
     QI_USFramesClose();
     session_stop(&session);
     return status;
 }
+
+int command_render(int argc, char **argv) { return run_command(argc, argv, 0); }
+
+int command_draw(int argc, char **argv) { return run_command(argc, argv, 1); }

@@ -34,5 +34,7 @@ long long file_size(const char *path);
 
 /* quill render IN OUT.png [options]; argv holds the operands and options. */
 int command_render(int argc, char **argv);
+/* quill draw IN OUT --shapes FILE [options]. */
+int command_draw(int argc, char **argv);
 
 #endif
