@@ -4,7 +4,12 @@
  * swap-file base) rendered by QI_USFrameZoomExt at 1:1, at 1:2.5 and 1:4
  * with scale to grey, and fitted to the window (the whole page), for the
  * upright view and for a view turned 30 degrees; the load of the page with
- * its reduced views; and the placement of each kind of view.
+ * its reduced views; the placement of each kind of view; and a wide
+ * polyline of 1000 points drawn through a quarter-turned view, its time
+ * split into the fills (the base and the view's frame with their reduced
+ * views) and the views' rebuild at its end, against placing that view
+ * afresh, which is what a host would pay to see a change without drawing
+ * through views.
  *
  * Peers, on the raw page in memory (page.pbm in a leptonica PIX), doing the
  * same window's work:
@@ -20,6 +25,8 @@
 #include "bench/bench_support.h"
 
 #include "quillimg.h"
+#include "raster/ops/wide_polyline.h"
+#include "raster/views/usframes.h"
 
 #include <benchmark/benchmark.h>
 #include <leptonica/allheaders.h>
@@ -35,12 +42,14 @@
 namespace {
 
 constexpr int kWindowWidth = 1920, kWindowHeight = 1080;
-constexpr int kUpright = 1, kTurned = 2, kScratchView = 7;
+constexpr int kUpright = 1, kTurned = 2, kQuarter = 3, kScratchView = 7;
 
 struct Fixture {
     const char *error = nullptr;
     PIX *page = nullptr;
     int usframe = 0;
+    int drawing = 0; // a second USFrame of the page, with a quarter-turned view
+    std::vector<double> polyline; // 1000 points: count, then x, y pairs
     int base = -1;
     int width = 0, height = 0;
     double turned[8] = {};
@@ -89,6 +98,21 @@ const char *build(Fixture &f) {
     memcpy(p, f.turned, sizeof p);
     if (!QI_USFramePlaceExt(f.usframe, kTurned, p))
         return "the turned view could not be placed";
+    f.drawing = QI_USFrameLoad((pages + "/page-g4.tif").c_str());
+    placement_quarter(f, p);
+    if (!f.drawing || !QI_USFramePlaceExt(f.drawing, kQuarter, p))
+        return "the drawing USFrame could not be made";
+    // A random walk of 1000 points across the quarter-turned view's world
+    // box (x 0 .. height, y 0 .. -width), steps of up to 40 units.
+    uint32_t state = 12345;
+    auto next = [&state]() { state = state * 1103515245u + 12345u; return (state >> 8) % 1000 / 1000.0; };
+    double x = f.height / 2.0, y = -f.width / 2.0;
+    for (int i = 0; i < 1000; ++i) {
+        f.polyline.push_back(x);
+        f.polyline.push_back(y);
+        x = std::min(std::max(x + 80 * (next() - 0.5), 10.0), f.height - 10.0);
+        y = std::min(std::max(y + 80 * (next() - 0.5), 10.0 - f.width), -10.0);
+    }
     return nullptr;
 }
 
@@ -213,7 +237,66 @@ void bench_place(benchmark::State &state, const char *kind, void (*make)(const F
     quill_bench::note(std::string("usframe/place/") + kind, line);
 }
 
-void turned30(const Fixture &f, double *p) { memcpy(p, f.turned, 8 * sizeof(double)); }
+// A 30-degree placement moved by 100 units: not shared with the fixture's.
+void turned30(const Fixture &f, double *p) {
+    memcpy(p, f.turned, 8 * sizeof(double));
+    for (int i = 0; i < 8; i += 2)
+        p[i] += 100;
+}
+
+std::vector<uint8_t> polyline_block(const Fixture &f) {
+    int32_t n = static_cast<int32_t>(f.polyline.size() / 2);
+    std::vector<uint8_t> block(4 + 8 * f.polyline.size());
+    memcpy(block.data(), &n, 4);
+    memcpy(block.data() + 4, f.polyline.data(), 8 * f.polyline.size());
+    return block;
+}
+
+// The whole call: pieces filled through the view, then the views rebuilt.
+void bench_polyline(benchmark::State &state) {
+    Fixture *f = quill_bench::ready_or_skip(state, fixture());
+    if (!f)
+        return;
+    std::vector<uint8_t> line = polyline_block(*f);
+    for (auto _ : state)
+        if (!QI_USFrameWidePolyline(f->drawing, kQuarter, line.data(), 2.0, 0x7F7F00)) {
+            state.SkipWithError("the polyline failed");
+            break;
+        }
+}
+
+// Its first part alone: the covering pieces painted through the view into
+// the base and the view's frame, with their reduced views.
+void bench_polyline_fills(benchmark::State &state) {
+    Fixture *f = quill_bench::ready_or_skip(state, fixture());
+    if (!f)
+        return;
+    std::vector<uint8_t> line = polyline_block(*f);
+    for (auto _ : state)
+        if (!quill::usframe_draw_polyline(f->drawing, kQuarter, line.data(), 2.0, 0x7F7F00)) {
+            state.SkipWithError("the drawing failed");
+            break;
+        }
+    void **pieces = nullptr;
+    int32_t count = quill::wide_polyline(line.data(), 2.0, quill::kWideSquare, 0.1, &pieces);
+    for (int32_t i = 0; i < count; ++i)
+        qs_free(&pieces[i]);
+    qs_free(reinterpret_cast<void **>(&pieces));
+    quill_bench::note("usframe/draw", "usframe/draw: a polyline of 1000 points, half width 2, drawn through a "
+                                      "quarter-turned view of the page as " + std::to_string(count) + " pieces");
+}
+
+// Its second part alone: the views rebuilt.
+void bench_rebuild(benchmark::State &state) {
+    Fixture *f = quill_bench::ready_or_skip(state, fixture());
+    if (!f)
+        return;
+    for (auto _ : state)
+        if (!QI_USFrameUpdateViews(f->drawing, nullptr)) {
+            state.SkipWithError("the rebuild failed");
+            break;
+        }
+}
 
 int register_benchmarks() {
     auto add = [](const std::string &name, auto function) {
@@ -247,6 +330,11 @@ int register_benchmarks() {
         ->Iterations(3);
     add("usframe/place/30 degrees", [](benchmark::State &s) { bench_place(s, "30 degrees", turned30); })
         ->Iterations(2);
+    add("usframe/draw/polyline 1000", [](benchmark::State &s) { bench_polyline(s); })->Iterations(2);
+    add("usframe/draw/polyline fills", [](benchmark::State &s) { bench_polyline_fills(s); })->Iterations(2);
+    add("usframe/draw/views rebuilt", [](benchmark::State &s) { bench_rebuild(s); })->Iterations(2);
+    quill_bench::compare("usframe/draw/polyline 1000", "usframe/place/quarter");
+    quill_bench::compare("usframe/draw/polyline fills", "usframe/place/quarter");
     return 0;
 }
 

@@ -17,6 +17,12 @@ bool frame_draw_rect(int32_t frame, const QI_Rect *rect, uint32_t colour, int32_
 // QI_FrameFillPoly for callers inside the library, telling polygons that
 // miss the frame (nothing to do) from a failure.
 enum class FillResult { Done, Missed, Failed };
+// Paints the polygons black (even-odd) into a bilevel buffer that holds
+// `pixelsRect` of their space (its left and top are the buffer's pixel 0
+// and row 0); what lies outside the rect is clipped. False for a set that
+// fails its checks or memory.
+bool fill_polygons_into(const void *polygons, bool integerPoints, uint8_t *pixels, const QI_Rect &pixelsRect);
+
 FillResult frame_fill_poly(int32_t frame, const void *polygons, bool integerPoints, uint32_t colour, bool outside,
                            QI_Rect *touched);
 

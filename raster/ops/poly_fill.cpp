@@ -228,9 +228,10 @@ bool fill_frame(int32_t frame, RunSweep &sweep, uint32_t colour, bool outside, Q
     return !outside || frame_draw_rect(frame, &clipped, colour, 1, true);
 }
 
-// Paints the sweep's rows into a bilevel buffer, a band at a time.
-bool fill_buffer(RunSweep &sweep, uint8_t *pixels, int32_t width, int32_t height) {
-    QI_Rect whole{0, 0, width - 1, height - 1}, rows;
+// Paints the sweep's rows into a bilevel buffer that holds `whole` of the
+// polygons' space, a band at a time.
+bool fill_buffer_rect(RunSweep &sweep, uint8_t *pixels, const QI_Rect &whole) {
+    QI_Rect rows;
     const QI_Rect &box = sweep.rect();
     if (box.bottom < box.top || !rect_intersect(box, whole, &rows))
         return true;
@@ -246,7 +247,16 @@ bool fill_buffer(RunSweep &sweep, uint8_t *pixels, int32_t width, int32_t height
     return true;
 }
 
+bool fill_buffer(RunSweep &sweep, uint8_t *pixels, int32_t width, int32_t height) {
+    return fill_buffer_rect(sweep, pixels, QI_Rect{0, 0, width - 1, height - 1});
+}
+
 } // namespace
+
+bool fill_polygons_into(const void *polygons, bool integerPoints, uint8_t *pixels, const QI_Rect &pixelsRect) {
+    RunSweep sweep;
+    return sweep.start(polygons, integerPoints) && fill_buffer_rect(sweep, pixels, pixelsRect);
+}
 
 } // namespace quill
 

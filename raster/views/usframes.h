@@ -105,6 +105,9 @@ int32_t usframe_place(int32_t usframe, int32_t viewId, double *placement);
 bool usframe_update_views(int32_t usframe);
 void usframe_delete_views(int32_t usframe);
 bool usframe_delete(int32_t usframe);
+// A wide polyline drawn through a view into the base and every view frame,
+// without the views' rebuild that QI_USFrameWidePolyline ends with.
+bool usframe_draw_polyline(int32_t usframe, int32_t viewId, const void *polyline, double halfWidth, uint32_t colour);
 // The kind rendered, 0 when the view does not show there, -1 on failure.
 int32_t usframe_zoom(int32_t usframe, int32_t viewId, int32_t windowWidth, int32_t windowHeight, double x0,
                      double y0, double x1, double y1, QI_Rect *pixelRect, uint8_t **raster, uint8_t **mask,
