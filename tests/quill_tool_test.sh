@@ -46,7 +46,16 @@ demo)
     mkdir kept
     expect 0 demo --keep kept
     cat out.txt
-    grep -q "^all 12 round trips match$" out.txt || fail "the demo did not report all round trips matching"
+    grep -q "^all 15 round trips match$" out.txt || fail "the demo did not report all round trips matching"
+    grep -q "every view shows the stroke and the square on the same drawing pixels: yes" out.txt ||
+        fail "the tour's views do not agree after drawing"
+    # The tour's windows: 1920 x 1080 PNGs that netpbm decodes.
+    for png in kept/view-1-fitted.png kept/view-2-1to1.png kept/view-3-fitted.png kept/view-2-drawn-fitted.png; do
+        [ -s "$png" ] || fail "the tour did not write $png"
+        if command -v pngtopnm >/dev/null 2>&1; then
+            pngtopnm "$png" 2>/dev/null | head -2 | tr '\n' ' ' | grep -q "1920 1080" || fail "$png is not a 1920 x 1080 PNG"
+        fi
+    done
     only_left out.txt kept
     # A peer reads the TIF and the PCX of each sample as the same pixels
     # (netpbm; bilevel widened to the same colour form).

@@ -1099,6 +1099,7 @@ static const char *verdict_text(int compared, const Verdict *v, Tally *tally, ch
 typedef struct {
     const char *directory;
     int keep;
+    const char *scratch; /* the session's temporary directory */
 } Output;
 
 /* Saves `frame` as `stem`.`extension`, loads it back and compares. The
@@ -1158,6 +1159,32 @@ typedef struct {
     BandFiller fill;
 } Sample;
 
+/* The display tour on the drawing (views, windows, drawing through a view),
+ * then the drawing warped by 7 degrees and mirrored, saved and loaded back
+ * like the samples. */
+static void tour_and_warp(const Output *out, int frame, int storage, Tally *tally) {
+    const char *outDir = out->keep ? out->directory : ".";
+    double c = cos(7 * kPi / 180), s = sin(7 * kPi / 180), params[6], start;
+    int warped;
+    printf("\n");
+    if (!quill_tour(frame, out->scratch, outDir))
+        ++tally->failures;
+    params[0] = c, params[1] = s, params[2] = 0, params[3] = -s, params[4] = c, params[5] = 0;
+    start = seconds_now();
+    warped = QI_FrameTransform(frame, 1, params, NULL, storage, QI_COLOR_WHITE);
+    if (warped < 0 || !QI_FrameMirrorX(warped)) {
+        fprintf(stderr, "quill: the warp or the mirror failed\n");
+        ++tally->failures;
+        if (warped >= 0)
+            QI_FrameDelete(warped);
+        return;
+    }
+    printf("drawing turned 7 degrees and mirrored in %.3f s: %d x %d\n", seconds_now() - start,
+           QI_FrameGetData(warped)->width, QI_FrameGetData(warped)->height);
+    round_trips(out, warped, "drawing-warped", storage, tally);
+    QI_FrameDelete(warped);
+}
+
 static int demo_samples(const Output *out, int storage, Tally *tally) {
     static const Sample kSamples[] = {
         {"drawing", "an engineering drawing (A2 at 300 dpi)", kSheetWidth, kSheetHeight, QI_KIND_BILEVEL, fill_sheet},
@@ -1184,6 +1211,8 @@ static int demo_samples(const Output *out, int storage, Tally *tally) {
                seconds_now() - start, storage_name(storage));
         print_frame("    ", frame, &facts);
         round_trips(out, frame, sample->stem, storage, tally);
+        if (sample->fillKind == QI_KIND_BILEVEL && !g_interrupted)
+            tour_and_warp(out, frame, storage, tally);
         QI_FrameDelete(frame);
         printf("\n");
     }
@@ -1207,6 +1236,7 @@ static int command_demo(const Options *o) {
         return kExitFailed;
     out.directory = o->keep ? o->keep : session.directory;
     out.keep = o->keep != NULL;
+    out.scratch = session.directory;
     printf("Quill demo: files saved as TIF, PCX and YX, loaded back and compared with the frame saved.\n"
            "\"match\" means every pixel equal, except colour through TIF and PCX: those files hold B,G,R\n"
            "and frames hold Y,U,V, whose integer conversions are not exact inverses, so a colour pixel\n"

@@ -330,32 +330,33 @@ static int load_and_place(const RenderOptions *o, const char *command, int *usfO
     return 1;
 }
 
-/* Renders the window of view 1 into the PNG `out`; 0 (reported) on failure. */
-static int render_window(const RenderOptions *o, int usf, int W, int H, const double placement[8], const char *out) {
-    double start, r[4];
+/* Renders the world rect r (x0, y0 top, x1, y1 bottom) of a view into a
+ * window of width x height written as the PNG `out`; 0 (reported) on
+ * failure. */
+int render_png(int usf, int viewId, int width, int height, const double r[4], int grey, int palette,
+               const char *out) {
+    double start;
     int kind, ok = 0;
     QI_Rect rect;
     uint8_t *raster = NULL, *mask = NULL;
     Canvas canvas = {0, 0, 0, 0, NULL};
-    window_rect(o, W, H, placement, r);
-    QI_SetScaleToGrayState(o->grey ? 1.0 : -1.0);
+    QI_SetScaleToGrayState(grey ? 1.0 : -1.0);
     start = seconds_now();
-    kind = QI_USFrameZoomExt(usf, kViewId, o->width, o->height, r[0], r[1], r[2], r[3], &rect, &raster, &mask);
-    printf("window %d x %d of world (%.2f, %.2f) - (%.2f, %.2f) rendered in %.1f ms", o->width, o->height, r[0], r[1],
+    kind = QI_USFrameZoomExt(usf, viewId, width, height, r[0], r[1], r[2], r[3], &rect, &raster, &mask);
+    printf("window %d x %d of world (%.2f, %.2f) - (%.2f, %.2f) rendered in %.1f ms", width, height, r[0], r[1],
            r[2], r[3], 1000 * (seconds_now() - start));
     if (kind)
         printf(", view on pixels (%d, %d) - (%d, %d)%s\n", rect.left, rect.top, rect.right, rect.bottom,
                mask ? " through a mask" : "");
     else
         printf(": the view is not in the window\n");
-    if (canvas_make(&canvas, o->width, o->height, kind == 4 || o->palette ? 4 : 2) &&
+    if (canvas_make(&canvas, width, height, kind == 4 || palette ? 4 : 2) &&
         (!kind || canvas_paint(&canvas, &rect, raster, kind, mask))) {
         start = seconds_now();
-        ok = save_canvas(out, &canvas, o->palette);
+        ok = save_canvas(out, &canvas, palette);
         if (ok)
-            printf("%s: %s PNG written in %.3f s, %s bytes\n", out,
-                   o->palette ? "indexed" : canvas.kind == 4 ? "RGB" : "grey", seconds_now() - start,
-                   bytes_text(file_size(out)));
+            printf("%s: %s PNG written in %.3f s, %s bytes\n", out, palette ? "indexed" : canvas.kind == 4 ? "RGB" : "grey",
+                   seconds_now() - start, bytes_text(file_size(out)));
         else
             fprintf(stderr, "quill: %s: cannot write the PNG\n", out);
     } else
@@ -364,6 +365,13 @@ static int render_window(const RenderOptions *o, int usf, int W, int H, const do
     qs_free((void **)&raster);
     qs_free((void **)&mask);
     return ok;
+}
+
+/* Renders the window of view 1 into the PNG `out`; 0 (reported) on failure. */
+static int render_window(const RenderOptions *o, int usf, int W, int H, const double placement[8], const char *out) {
+    double r[4];
+    window_rect(o, W, H, placement, r);
+    return render_png(usf, kViewId, o->width, o->height, r, o->grey, o->palette, out);
 }
 
 static int render(const RenderOptions *o) {

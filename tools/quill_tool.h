@@ -34,6 +34,17 @@ long long file_size(const char *path);
 
 /* quill render IN OUT.png [options]; argv holds the operands and options. */
 int command_render(int argc, char **argv);
+/* Renders the world rect r (x0, y0 top, x1, y1 bottom) of a view into a
+ * window of width x height, written as the PNG `out` (grey: scale to grey;
+ * palette: indexed through a colour cube); 0 (reported) on failure. */
+int render_png(int usf, int viewId, int width, int height, const double r[4], int grey, int palette,
+               const char *out);
+
+/* The demo's tour of the display and drawing half on a bilevel drawing
+ * frame: its files go to outDir (their names are printed); 0 when a step
+ * failed. `scratch` is a directory for temporary files. */
+int quill_tour(int drawing, const char *scratch, const char *outDir);
+
 /* quill draw IN OUT --shapes FILE [options]. */
 int command_draw(int argc, char **argv);
 
