@@ -1,5 +1,6 @@
 # Front door around CMake. The two commands of the README:
 #   make demo   builds the libraries and the quill tool, and runs its demo
+#               (in build/, where it leaves drawing.svg and drawing.dxf)
 #   make test   builds everything and runs the whole test suite
 # and also:
 #   make test-sanitize   the test suite under AddressSanitizer + UBSan
@@ -14,7 +15,7 @@ demo:
 	@sh tools/install-deps.sh demo
 	cmake -S . -B build -DQUILL_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j$(JOBS) --target quill quill_demo
-	build/tools/quill demo
+	cd build && tools/quill demo
 
 test:
 	@sh tools/install-deps.sh test

@@ -39,6 +39,7 @@
 #define _POSIX_C_SOURCE 200809L
 #include "quillimg.h"
 #include "quillstd.h"
+#include "quill_vectorise.h"
 
 #include <ctype.h>
 #include <dirent.h>
@@ -1153,6 +1154,8 @@ static int demo_samples(const Output *out, int storage, Tally *tally) {
                seconds_now() - start, storage_name(storage));
         print_frame("    ", frame, &facts);
         round_trips(out, frame, sample->stem, storage, tally);
+        if (sample->fillKind == QI_KIND_BILEVEL && !g_interrupted && !quill_vectorise_demo(frame, out->keep ? out->directory : ".", sample->stem))
+            ++tally->failures;
         QI_FrameDelete(frame);
         printf("\n");
     }
@@ -1212,6 +1215,7 @@ static void usage(FILE *out) {
     fprintf(out,
             "usage: quill info FILE...                 size and kind of each file, then a timed load\n"
             "       quill convert IN OUT               load IN and save it as OUT\n"
+            "       quill vectorise IN OUT.svg|OUT.dxf centre lines with stroke widths (--help for options)\n"
             "       quill demo [FILE] [--keep DIR]     save as TIF, PCX and YX, load back, compare pixels\n"
             "                                          (without FILE: built-in drawing, pictures and map;\n"
             "                                          --keep DIR: keep the files written, in DIR)\n"
@@ -1236,6 +1240,8 @@ int main(int argc, char **argv) {
         return argc < 2 ? kExitUsage : kExitOk;
     }
     command = argv[1];
+    if (strcmp(command, "vectorise") == 0)
+        return quill_vectorise_main(argc - 2, argv + 2);
     options.storage = QI_STORAGE_SWAP;
     options.keep = NULL;
     options.argc = 0;
