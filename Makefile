@@ -40,8 +40,9 @@ fuzz-smoke:
 bench:
 	@sh tools/install-deps.sh bench
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQUILL_BENCH=ON -DQUILL_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
-	cmake --build build-bench -j$(JOBS) --target bench_pages quill_bench
+	cmake --build build-bench -j$(JOBS) --target bench_pages quill_bench quill
 	build-bench/bench/quill_bench
+	/usr/bin/python3 bench/centreline_quality.py build-bench/tools/quill build-bench/quality
 
 clean:
 	rm -rf build build-test build-asan build-fuzz build-bench

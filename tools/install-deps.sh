@@ -6,7 +6,7 @@ set -eu
 case "${1:-test}" in
   demo)  need="cmake make gcc g++ binutils" ;;
   test)  need="cmake make gcc g++ binutils libgtest-dev libtiff-dev ghostscript libtiff-tools netpbm imagemagick clang libclang-rt-dev libopencv-dev librsvg2-bin python3-ezdxf python3-skimage" ;;
-  bench) need="cmake make gcc g++ binutils libbenchmark-dev ghostscript libtiff-tools netpbm libleptonica-dev libtiff-dev imagemagick libopencv-dev libpotrace-dev libcgal-dev libgmp-dev" ;;
+  bench) need="cmake make gcc g++ binutils libbenchmark-dev ghostscript libtiff-tools netpbm libleptonica-dev libtiff-dev imagemagick libopencv-dev libpotrace-dev libcgal-dev libgmp-dev python3-skimage" ;;
   *) echo "usage: $0 test|bench|demo" >&2; exit 2 ;;
 esac
 missing=""

@@ -256,6 +256,7 @@ typedef struct {
     uint8_t *degree;
     SegEnds *ends;
     uint8_t *visited;
+    uint8_t *stub;
     int32_t *list;
 } StrokeGraph;
 
@@ -340,14 +341,35 @@ static void emit_stroke(Writer *w, StrokeGraph *g, int32_t k, double dx, double 
             fit_and_write(w, g->data + g->list[i], dx, dy, o, st, fitTime);
 }
 
-/* The other segment of a node where exactly two meet, or -1. */
+/* A stub: a cap segment shorter than it is wide (from the middle of its
+ * first element to its tip), the corner of an L or a bump on the side of a
+ * thick stroke, where the triangulation leaves a node with a third way out
+ * that is no stroke of its own. Stubs are not written (the round joins of
+ * the strokes through the node cover them) and do not count as ways out. */
+static int is_stub(const QV_GraphNode *node, int edge, const uint8_t *seg) {
+    uint32_t n = word_at(seg, 0) & 0x3FFFFFFFu, a0, b0, a1, b1;
+    double cx0, cy0, cx1, cy1;
+    if (node->neighbour[edge] != NBR_CAP || n == 0)
+        return 0;
+    a0 = word_at(seg, 4), b0 = word_at(seg, 8);
+    a1 = word_at(seg, 4 + 8 * (size_t)(n - 1)), b1 = word_at(seg, 8 + 8 * (size_t)(n - 1));
+    cx0 = ((a0 & 0xFFFF) + (b0 & 0xFFFF)) / 2.0, cy0 = ((a0 >> 16) + (b0 >> 16)) / 2.0;
+    cx1 = ((a1 & 0xFFFF) + (b1 & 0xFFFF)) / 2.0, cy1 = ((a1 >> 16) + (b1 >> 16)) / 2.0;
+    return hypot(cx1 - cx0, cy1 - cy0) <
+           hypot((double)(a0 & 0xFFFF) - (double)(b0 & 0xFFFF), (double)(a0 >> 16) - (double)(b0 >> 16));
+}
+
+/* The other segment of a node where exactly two strokes meet, or -1. */
 static int64_t continue_through(const StrokeGraph *g, int32_t node, int32_t edge) {
     int j;
     if (node < 0 || g->degree[node] != 2)
         return -1;
     for (j = 0; j < 3; ++j)
-        if (j != edge && g->nodes[node].link[j] >= 0)
-            return seg_index(g, g->nodes[node].link[j]);
+        if (j != edge && g->nodes[node].link[j] >= 0) {
+            int64_t idx = seg_index(g, g->nodes[node].link[j]);
+            if (idx >= 0 && !g->stub[idx])
+                return idx;
+        }
     return -1;
 }
 
@@ -396,23 +418,38 @@ static int write_strokes(Writer *w, void **graph, int32_t o, double dx, double d
     g.offsets = malloc(sizeof(int32_t) * (g.nSegs + 1));
     g.ends = calloc(g.nSegs + 1, sizeof(SegEnds));
     g.visited = calloc(g.nSegs + 1, 1);
+    g.stub = calloc(g.nSegs + 1, 1);
     g.degree = calloc(g.nNodes + 1, 1);
     g.list = malloc(sizeof(int32_t) * (g.nSegs + 2));
-    if (!g.offsets || !g.ends || !g.visited || !g.degree || !g.list)
+    if (!g.offsets || !g.ends || !g.visited || !g.stub || !g.degree || !g.list)
         goto done;
     for (s = 0; s < g.nSegs; ++s) {
         g.offsets[s] = (int32_t)at;
         at += 4 + 8 * (size_t)(word_at(g.data, at) & 0x3FFFFFFFu);
     }
     for (i = 0; i < g.nNodes; ++i) {
-        int j;
+        int j, real = 0, stub[3] = {0, 0, 0};
+        int64_t idx[3];
         for (j = 0; j < 3; ++j) {
-            int64_t idx = g.nodes[i].link[j] >= 0 ? seg_index(&g, g.nodes[i].link[j]) : -1;
-            SegEnds *e;
-            if (idx < 0)
+            idx[j] = g.nodes[i].link[j] >= 0 ? seg_index(&g, g.nodes[i].link[j]) : -1;
+            if (idx[j] < 0)
                 continue;
-            ++g.degree[i];
-            e = &g.ends[idx];
+            stub[j] = is_stub(&g.nodes[i], j, g.data + g.offsets[idx[j]]);
+            real += !stub[j];
+        }
+        for (j = 0; j < 3; ++j) {
+            SegEnds *e;
+            if (idx[j] < 0)
+                continue;
+            /* A stub only where two strokes go on through the node; at the
+             * end of a stroke the cap is the stroke's end. */
+            if (stub[j] && real >= 2) {
+                g.stub[idx[j]] = 1;
+                g.visited[idx[j]] = 1;
+            } else {
+                ++g.degree[i];
+            }
+            e = &g.ends[idx[j]];
             if (e->ends < 2) {
                 e->node[e->ends] = (int32_t)i, e->edge[e->ends] = j;
                 ++e->ends;
@@ -457,7 +494,7 @@ static int write_strokes(Writer *w, void **graph, int32_t o, double dx, double d
     }
     ok = 1;
 done:
-    free(g.offsets), free(g.ends), free(g.visited), free(g.degree), free(g.list);
+    free(g.offsets), free(g.ends), free(g.visited), free(g.stub), free(g.degree), free(g.list);
     return ok;
 }
 
