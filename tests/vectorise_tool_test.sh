@@ -105,6 +105,11 @@ if len(stem) != 1:
     sys.exit(f'{len(stem)} strokes along the stem of the T, not one')
 if abs(stem[0].dxf.const_width - 4 * 200 / 72) > 1.5:
     sys.exit(f'the stem is {stem[0].dxf.const_width:.2f} wide, drawn {4 * 200 / 72:.2f}')
+# Its free end is the middle of its square end (DXF y runs upwards: the
+# drawing's own PostScript coordinates, scaled).
+top = max(stem[0].get_points('xy'), key=lambda p: p[1])
+if np.hypot(top[0] - 100 * 200 / 72, top[1] - 130 * 200 / 72) > 1.5:
+    sys.exit(f'the stem ends at ({top[0]:.1f}, {top[1]:.1f}), drawn to ({100 * 200 / 72:.1f}, {130 * 200 / 72:.1f})')
 EOF
 
 for input in bilevel grey; do

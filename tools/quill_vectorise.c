@@ -258,6 +258,9 @@ typedef struct {
     uint8_t *visited;
     uint8_t *stub;
     int32_t *list;
+    double *endXY;      /* per node: where a stroke ends beyond it */
+    uint8_t *hasEnd;
+    int32_t walkStart, walkEnd; /* the nodes at the ends of the last walk */
 } StrokeGraph;
 
 static int64_t seg_index(const StrokeGraph *g, int32_t offset) {
@@ -293,11 +296,36 @@ static double line_length(const void *line) {
     return len;
 }
 
-/* Fits one stroke (a segment record) and writes it. */
-static void fit_and_write(Writer *w, const uint8_t *seg, double dx, double dy, const QuillVectoriseOptions *o,
-                          QuillVectoriseStats *st, double *fitTime) {
+/* Fits one stroke (a segment record) and writes it. end0 and end1 (may be
+ * null) are points where the stroke ends beyond its segments (the middle of
+ * a square end whose corner caps were left out); each is put before or
+ * after the elements, at the end it is nearer to. */
+static void fit_and_write(Writer *w, const uint8_t *seg, const double *end0, const double *end1, double dx,
+                          double dy, const QuillVectoriseOptions *o, QuillVectoriseStats *st, double *fitTime) {
     double width = 0, t0 = now_seconds(), t1;
-    void *line = QV_SegmentCenterOptimize(seg, &width, o->tolerance, NULL, NULL);
+    const double *start = NULL, *end = NULL;
+    uint32_t n = word_at(seg, 0) & 0x3FFFFFFFu;
+    void *line;
+    if (n > 0 && (end0 || end1)) {
+        uint32_t a0 = word_at(seg, 4), b0 = word_at(seg, 8);
+        uint32_t a1 = word_at(seg, 4 + 8 * (size_t)(n - 1)), b1 = word_at(seg, 8 + 8 * (size_t)(n - 1));
+        double fx = ((a0 & 0xFFFF) + (b0 & 0xFFFF)) / 2.0, fy = ((a0 >> 16) + (b0 >> 16)) / 2.0;
+        double lx = ((a1 & 0xFFFF) + (b1 & 0xFFFF)) / 2.0, ly = ((a1 >> 16) + (b1 >> 16)) / 2.0;
+        const double *e[2];
+        int i;
+        e[0] = end0, e[1] = end1;
+        for (i = 0; i < 2; ++i) {
+            if (!e[i])
+                continue;
+            if (hypot(e[i][0] - fx, e[i][1] - fy) <= hypot(e[i][0] - lx, e[i][1] - ly)) {
+                if (!start)
+                    start = e[i];
+            } else if (!end) {
+                end = e[i];
+            }
+        }
+    }
+    line = QV_SegmentCenterOptimize(seg, &width, o->tolerance, start, end);
     if (!line) {
         line = QV_SegExtractCenterline(seg, NULL, NULL);
         width = side_width(seg);
@@ -323,40 +351,46 @@ static void emit_stroke(Writer *w, StrokeGraph *g, int32_t k, double dx, double 
     int32_t i;
     void *merged;
     double t0;
+    const double *end0 = g->walkStart >= 0 && g->hasEnd[g->walkStart] ? g->endXY + 2 * g->walkStart : NULL;
+    const double *end1 = g->walkEnd >= 0 && g->hasEnd[g->walkEnd] ? g->endXY + 2 * g->walkEnd : NULL;
     if (k == 1) {
-        fit_and_write(w, g->data + g->list[0], dx, dy, o, st, fitTime);
+        fit_and_write(w, g->data + g->list[0], end0, end1, dx, dy, o, st, fitTime);
         return;
     }
     t0 = now_seconds();
     merged = QV_ConcatSegments(g->graph, g->object, g->list, k, 1);
     *mergeTime += now_seconds() - t0;
     if (merged) {
-        fit_and_write(w, merged, dx, dy, o, st, fitTime);
+        fit_and_write(w, merged, end0, end1, dx, dy, o, st, fitTime);
         qs_free(&merged);
         return;
     }
     /* No path (should not happen between neighbours): each on its own. */
     for (i = 0; i < k; ++i)
         if (i == 0 || g->list[i] != g->list[0])
-            fit_and_write(w, g->data + g->list[i], dx, dy, o, st, fitTime);
+            fit_and_write(w, g->data + g->list[i], NULL, NULL, dx, dy, o, st, fitTime);
 }
 
 /* A stub: a cap segment shorter than it is wide (from the middle of its
  * first element to its tip), the corner of an L or a bump on the side of a
  * thick stroke, where the triangulation leaves a node with a third way out
- * that is no stroke of its own. Stubs are not written (the round joins of
- * the strokes through the node cover them) and do not count as ways out. */
-static int is_stub(const QV_GraphNode *node, int edge, const uint8_t *seg) {
+ * that is no stroke of its own; or the corners of a square end, where the
+ * triangulation splits the end into two or three short caps. Stubs are not
+ * written (the round joins and ends of the strokes cover them) and do not
+ * count as ways out. Returns the stub's length, or -1 for no stub. */
+static double stub_length(const QV_GraphNode *node, int edge, const uint8_t *seg) {
     uint32_t n = word_at(seg, 0) & 0x3FFFFFFFu, a0, b0, a1, b1;
-    double cx0, cy0, cx1, cy1;
+    double cx0, cy0, cx1, cy1, length;
     if (node->neighbour[edge] != NBR_CAP || n == 0)
-        return 0;
+        return -1;
     a0 = word_at(seg, 4), b0 = word_at(seg, 8);
     a1 = word_at(seg, 4 + 8 * (size_t)(n - 1)), b1 = word_at(seg, 8 + 8 * (size_t)(n - 1));
     cx0 = ((a0 & 0xFFFF) + (b0 & 0xFFFF)) / 2.0, cy0 = ((a0 >> 16) + (b0 >> 16)) / 2.0;
     cx1 = ((a1 & 0xFFFF) + (b1 & 0xFFFF)) / 2.0, cy1 = ((a1 >> 16) + (b1 >> 16)) / 2.0;
-    return hypot(cx1 - cx0, cy1 - cy0) <
-           hypot((double)(a0 & 0xFFFF) - (double)(b0 & 0xFFFF), (double)(a0 >> 16) - (double)(b0 >> 16));
+    length = hypot(cx1 - cx0, cy1 - cy0);
+    return length < hypot((double)(a0 & 0xFFFF) - (double)(b0 & 0xFFFF), (double)(a0 >> 16) - (double)(b0 >> 16))
+               ? length
+               : -1;
 }
 
 /* The other segment of a node where exactly two strokes meet, or -1. */
@@ -376,6 +410,8 @@ static int64_t continue_through(const StrokeGraph *g, int32_t node, int32_t edge
 /* Walks from segment s, entered at end `from`, through two-way nodes. */
 static int32_t walk(StrokeGraph *g, uint32_t s, int from) {
     int32_t k = 0;
+    g->walkStart = from < g->ends[s].ends ? g->ends[s].node[from] : -1;
+    g->walkEnd = -1;
     for (;;) {
         const SegEnds *e = &g->ends[s];
         int to = 1 - from;
@@ -386,6 +422,7 @@ static int32_t walk(StrokeGraph *g, uint32_t s, int from) {
         if (to >= e->ends) /* the far end is a cap tip */
             break;
         node = e->node[to], edge = e->edge[to];
+        g->walkEnd = node;
         next = continue_through(g, node, edge);
         if (next < 0 || g->visited[next])
             break;
@@ -410,7 +447,7 @@ static int write_strokes(Writer *w, void **graph, int32_t o, double dx, double d
     g.nSegs = word_at(segBlock, 0);
     g.data = segBlock + 4;
     if (nodeBlock == NULL) { /* one segment round the object */
-        fit_and_write(w, g.data, dx, dy, opt, st, fitTime);
+        fit_and_write(w, g.data, NULL, NULL, dx, dy, opt, st, fitTime);
         return 1;
     }
     g.nNodes = word_at(nodeBlock, 0);
@@ -421,28 +458,51 @@ static int write_strokes(Writer *w, void **graph, int32_t o, double dx, double d
     g.stub = calloc(g.nSegs + 1, 1);
     g.degree = calloc(g.nNodes + 1, 1);
     g.list = malloc(sizeof(int32_t) * (g.nSegs + 2));
-    if (!g.offsets || !g.ends || !g.visited || !g.stub || !g.degree || !g.list)
+    g.endXY = calloc(2 * (size_t)g.nNodes + 2, sizeof(double));
+    g.hasEnd = calloc(g.nNodes + 1, 1);
+    if (!g.offsets || !g.ends || !g.visited || !g.stub || !g.degree || !g.list || !g.endXY || !g.hasEnd)
         goto done;
     for (s = 0; s < g.nSegs; ++s) {
         g.offsets[s] = (int32_t)at;
         at += 4 + 8 * (size_t)(word_at(g.data, at) & 0x3FFFFFFFu);
     }
     for (i = 0; i < g.nNodes; ++i) {
-        int j, real = 0, stub[3] = {0, 0, 0};
+        int j, real = 0, stub[3] = {0, 0, 0}, longest = -1;
+        double length[3] = {-1, -1, -1};
         int64_t idx[3];
         for (j = 0; j < 3; ++j) {
             idx[j] = g.nodes[i].link[j] >= 0 ? seg_index(&g, g.nodes[i].link[j]) : -1;
             if (idx[j] < 0)
                 continue;
-            stub[j] = is_stub(&g.nodes[i], j, g.data + g.offsets[idx[j]]);
+            length[j] = stub_length(&g.nodes[i], j, g.data + g.offsets[idx[j]]);
+            stub[j] = length[j] >= 0;
             real += !stub[j];
+            if (stub[j] && (longest < 0 || length[j] > length[longest]))
+                longest = j;
+        }
+        /* Where two strokes go on through the node, every stub goes. At
+         * the end of a stroke the stubs are the corners of its end: they go
+         * too, and the stroke is taken on to the middle of their tips. A
+         * node of stubs alone keeps them all. */
+        if (real == 1 && longest >= 0) {
+            double sx = 0, sy = 0;
+            int tips = 0;
+            for (j = 0; j < 3; ++j)
+                if (stub[j]) {
+                    const uint8_t *seg = g.data + g.offsets[idx[j]];
+                    uint32_t n = word_at(seg, 0) & 0x3FFFFFFFu;
+                    uint32_t a = word_at(seg, 4 + 8 * (size_t)(n - 1)), b = word_at(seg, 8 + 8 * (size_t)(n - 1));
+                    sx += ((a & 0xFFFF) + (b & 0xFFFF)) / 2.0, sy += ((a >> 16) + (b >> 16)) / 2.0;
+                    ++tips;
+                }
+            g.endXY[2 * i] = sx / tips, g.endXY[2 * i + 1] = sy / tips;
+            g.hasEnd[i] = 1;
+            real = 2; /* drop the stubs below */
         }
         for (j = 0; j < 3; ++j) {
             SegEnds *e;
             if (idx[j] < 0)
                 continue;
-            /* A stub only where two strokes go on through the node; at the
-             * end of a stroke the cap is the stroke's end. */
             if (stub[j] && real >= 2) {
                 g.stub[idx[j]] = 1;
                 g.visited[idx[j]] = 1;
@@ -495,6 +555,7 @@ static int write_strokes(Writer *w, void **graph, int32_t o, double dx, double d
     ok = 1;
 done:
     free(g.offsets), free(g.ends), free(g.visited), free(g.stub), free(g.degree), free(g.list);
+    free(g.endXY), free(g.hasEnd);
     return ok;
 }
 

@@ -39,9 +39,13 @@
  *    O; indices are then taken modulo the ring).
  * 4. Vertices: the intersections of neighbouring lines; the ends of an open
  *    chain where the first and last lines meet an axis-parallel line through
- *    the first and last points. When two lines do not meet in range, the
- *    vertex is placed on the earlier line through the last point of the
- *    earlier run.
+ *    the first and last points. When two lines do not meet in range, or
+ *    meet farther from the last point of the earlier run than twice the
+ *    shorter run's chord (plus 4 units), the vertex is placed on the earlier
+ *    line through the last point of the earlier run. The distance test
+ *    (decision) catches nearly parallel runs of a gently bending stroke,
+ *    whose lines meet far outside the stroke yet inside the range: on a
+ *    75-degree bar of 4 pixels such a vertex landed 750 pixels off.
  *
  * Intersections (decision): lines are written as A x + B y = C and solved
  * by Cramer's rule; they are rejected when the determinant is exactly 0 or
@@ -189,6 +193,7 @@ private:
     void refine_pair(uint32_t j);
     double worst() const;
     void refine();
+    bool near_boundary(uint32_t j, uint32_t k, double x, double y) const;
     bool vertices(Polyline &out);
 
     const Chain &c_;
@@ -371,6 +376,21 @@ void Fitter::refine() {
     }
 }
 
+// Whether the meeting point of runs j and k lies near where they meet:
+// within twice the shorter run's chord (plus 4 units) of the last point of
+// run j. Two nearly parallel lines fitted to a gently bending stroke meet
+// far away, still inside the range; such a vertex is no corner.
+bool Fitter::near_boundary(uint32_t j, uint32_t k, double x, double y) const {
+    auto chord = [&](uint32_t r) {
+        const int64_t s = start_[r], e = run_end(r) - 1;
+        return hypot(static_cast<double>(px(e) - px(s)), static_cast<double>(py(e) - py(s)));
+    };
+    const int64_t b = run_end(j) - 1;
+    const double cj = chord(j), ck = chord(k);
+    const double limit = 2 * (cj < ck ? cj : ck) + 4;
+    return hypot(x - static_cast<double>(px(b)), y - static_cast<double>(py(b))) <= limit;
+}
+
 bool Fitter::vertices(Polyline &out) {
     const uint32_t count = runs_ + 1;
     if (!out.xy.allocate(2 * size_t{count}))
@@ -391,7 +411,7 @@ bool Fitter::vertices(Polyline &out) {
     for (uint32_t j = 0; ok && j < pairs; ++j) {
         const uint32_t k = j + 1 < runs_ ? j + 1 : 0;
         double x, y;
-        if (intersect(line_[j], line_[k], x, y)) {
+        if (intersect(line_[j], line_[k], x, y) && near_boundary(j, k, x, y)) {
             v[2 * at] = x, v[2 * at + 1] = y, ++at;
         } else {
             ok = put_axis(line_[j], run_end(j) - 1);

@@ -311,14 +311,18 @@ namespace seg {
 fit::Status concat(void **graph, int32_t object, int32_t *offsets, int32_t count, int32_t maxGap, void **result) {
     *result = nullptr;
     const fit::Status refused = fit::Status::refused, noMemory = fit::Status::no_memory;
-    if (graph == nullptr || object < 0 || offsets == nullptr || count == 0 || count < -1 || maxGap < 1 ||
-        maxGap >= 50)
+    if (graph == nullptr || object < 0)
         return refused;
     const void *segBlock = graph[2 * size_t(object) + 1];
     const void *nodeBlock = graph[2 * size_t(object)];
     if (segBlock == nullptr)
         return refused;
+    // The object is selected for QV_ChainSegments even when the rest of the
+    // arguments are refused, so that a later chain never reads the data of
+    // an object (or a graph) that the caller has moved on from.
     g_selectedBlock = segBlock;
+    if (offsets == nullptr || count == 0 || count < -1 || maxGap < 1 || maxGap >= 50)
+        return refused;
     SegmentSet set;
     if (!set.load(segBlock))
         return set.count > kCountMask ? refused : noMemory;
