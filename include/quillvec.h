@@ -385,11 +385,11 @@ QV_API int32_t QV_GetLineIntersect(const double *p1, const double *p2, const dou
  * x, y: the feature's position: the nearest element centre (stroke), side
  *   point (side), end vertex (end), vertex (corner), crossing centre,
  *   junction point, loop centre.
- * x2, y2: stroke: the stroke's mean width in x2 (y2 0); side: the facing
- *   point across the stroke; end: the vertex before the end (the stroke's
- *   direction); corner: the vertices before and after are not given, x2, y2
- *   hold the mean width and 0; crossing and junction: the centre of the
- *   node the feature was built on; loop: the loop's mean width and 0.
+ * x2, y2: stroke and corner: the stroke's mean width in x2 (y2 0); side:
+ *   the facing point across the stroke; end: the vertex before the end
+ *   (the stroke's direction); crossing: the centre of the first of its two
+ *   nodes; junction: the centre of its node; loop: the loop's mean width in
+ *   x2 (y2 0).
  * object: the object's index; segment: the segment's byte offset in the
  *   object's segment data, or -1 where the feature has none.
  */
