@@ -14,6 +14,7 @@
 #include <math.h>
 
 #include <functional>
+#include <random>
 #include <vector>
 
 using namespace quill_test;
@@ -222,6 +223,45 @@ TEST_F(SegmentsTest, ClosedSegmentIsFittedAsARingFromItsLeftmostCentre) {
     for (const Vertex &p : v) { // every vertex is a corner of the square
         EXPECT_NEAR(std::min(fabs(p.x - 5), fabs(p.x - 45)), 0, 0.5);
         EXPECT_NEAR(std::min(fabs(p.y - 5), fabs(p.y - 45)), 0, 0.5);
+    }
+}
+
+TEST_F(SegmentsTest, FittedVerticesStayOnTheStroke) {
+    // Strokes of two to four straight pieces with gentle or sharp bends, at
+    // every direction: each fitted vertex lies within 5 pixels of the
+    // element centres' bounding box (nearly parallel runs meet far away;
+    // such a meeting point must not become a vertex).
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::pair<Pt, Pt>> e;
+        double x = 600 + 100 * unit(random), y = 600 + 100 * unit(random), a = 2 * M_PI * unit(random);
+        const int pieces = 2 + round % 3;
+        for (int p = 0; p < pieces; ++p) {
+            const double len = 20 + 80 * unit(random);
+            a += (round % 2 ? 0.05 : 0.8) * (unit(random) - 0.5);
+            for (double t = 0; t < len; t += 0.7) {
+                const double cx = x + t * cos(a), cy = y + t * sin(a), nx = -sin(a) * 2, ny = cos(a) * 2;
+                const Pt pa{int(lround(cx + nx)), int(lround(cy + ny))}, pb{int(lround(cx - nx)), int(lround(cy - ny))};
+                if (e.empty() || e.back().first != pa || e.back().second != pb)
+                    e.push_back({pa, pb});
+            }
+            x += len * cos(a), y += len * sin(a);
+        }
+        double minX = 1e9, minY = 1e9, maxX = -1e9, maxY = -1e9;
+        for (const auto &el : e) {
+            const double cx = (el.first.x + el.second.x) / 2.0, cy = (el.first.y + el.second.y) / 2.0;
+            minX = std::min(minX, cx), maxX = std::max(maxX, cx), minY = std::min(minY, cy), maxY = std::max(maxY, cy);
+        }
+        const std::vector<uint32_t> s = segment(e);
+        const std::vector<Vertex> v = take_polyline(QV_SegmentCenterOptimize(s.data(), nullptr, 4, nullptr, nullptr));
+        ASSERT_GE(v.size(), 2u) << round;
+        for (const Vertex &p : v) {
+            EXPECT_GE(p.x, minX - 5) << round;
+            EXPECT_LE(p.x, maxX + 5) << round;
+            EXPECT_GE(p.y, minY - 5) << round;
+            EXPECT_LE(p.y, maxY + 5) << round;
+        }
     }
 }
 
