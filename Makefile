@@ -1,5 +1,6 @@
 # Front door around CMake. The two commands of the README:
 #   make demo   builds the libraries and the quill tool, and runs its demo
+#               (in build/, where it leaves drawing.svg and drawing.dxf)
 #   make test   builds everything and runs the whole test suite
 # and also:
 #   make test-sanitize   the test suite under AddressSanitizer + UBSan
@@ -22,7 +23,7 @@ demo:
 	@sh tools/install-deps.sh demo
 	cmake -S . -B build -DQUILL_TESTS=OFF $(WERROR) $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j$(JOBS) --target quill quill_demo
-	build/tools/quill demo
+	cd build && tools/quill demo
 
 test:
 	@sh tools/install-deps.sh test
@@ -47,8 +48,9 @@ fuzz-smoke:
 bench:
 	@sh tools/install-deps.sh bench
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DQUILL_BENCH=ON -DQUILL_TESTS=OFF $(WERROR) $(CMAKE_FLAGS) >/dev/null
-	cmake --build build-bench -j$(JOBS) --target bench_pages quill_bench
+	cmake --build build-bench -j$(JOBS) --target bench_pages quill_bench quill
 	build-bench/bench/quill_bench
+	/usr/bin/python3 bench/centreline_quality.py build-bench/tools/quill build-bench/quality
 
 # A Release build configured for the prefix, so that the tool's fallback data
 # directory and the library directory (lib/<multiarch> under /usr) fit it.

@@ -246,6 +246,171 @@ QV_API int32_t QV_MakeGraph(const int32_t *objects, const void *contourBase, int
  */
 QV_API void QV_FreeGraphData(void **graph, int32_t nObj);
 
+/* ---- Segments and line fitting ----------------------------------------- */
+
+/*
+ * Segments are given as a pointer to their count word (bits 0-29 the
+ * element count, bits 30 and 31 end flags; every function here reads the
+ * count with the flags masked), then the elements, two point words each
+ * (side A, side B). Coordinates are read as unsigned 16-bit values.
+ *
+ * A centre-line polyline (QV_SegExtractCenterline, QV_SegmentCenterOptimize,
+ * QV_ContourOptimize) is one block: a 32-bit count n, then n vertices of two
+ * 64-bit floats x, y in pixels (the doubles follow the count word directly,
+ * so they are not 8-byte aligned: read them with memcpy). The caller owns it
+ * and releases it with qs_free.
+ */
+
+/*
+ * Reverses a segment in place: element k and element n - 1 - k exchange
+ * places and sides (the new element k is (B, A) of the old element
+ * n - 1 - k), and the end flags exchange: bit 30 takes the old bit 31 and
+ * bit 31 the old bit 30. Reversing twice restores the segment. Null does
+ * nothing.
+ */
+QV_API void QV_SegmentReverse(void *segment);
+
+/*
+ * The outline of the stroke area a segment covers, into `out` (the caller's
+ * buffer of at least 8 + 16 * count bytes): the word 1, then a DWpoly (a
+ * 32-bit point count m, then m points of two 32-bit values x, y): side A of
+ * the elements forward, then side B backward, with runs of equal points
+ * collapsed to one. Null pointers do nothing.
+ */
+QV_API void QV_ConvertSegmentToPoly(const void *segment, void *out);
+
+/*
+ * The raw centre line of a segment: `first` (two doubles, may be null), the
+ * centre of every element, then `last` (may be null). Returns a new
+ * centre-line polyline, or null (null segment, no memory).
+ */
+QV_API void *QV_SegExtractCenterline(const void *segment, const double *first, const double *last);
+
+/*
+ * The fitted centre line of a segment: its element centres (in doubled
+ * units, exact integers) cut into straight runs within `tolerance` (a
+ * squared distance in doubled units; below 0 is taken as 0), least-squares
+ * lines refined at their boundaries, and vertices where neighbouring lines
+ * meet. r runs give r + 1 vertices. A closed segment (first element equal
+ * to the last) is fitted as a ring starting at its leftmost element centre
+ * and ends on its first vertex again; `start` and `end` are then ignored.
+ * Otherwise `start` and `end` (two doubles each, may be null) are put
+ * before and after the centres; they must be finite and within +-524288.
+ * meanWidth (out, may be null): the stroke's area over the line's length.
+ * Returns a new centre-line polyline, or null: fewer than 3 elements, a run
+ * left with fewer than 2 points, a vertex outside 0 .. 32767.5 pixels, a
+ * bad start or end point, no memory. Not re-entrant.
+ */
+QV_API void *QV_SegmentCenterOptimize(const void *segment, double *meanWidth, int32_t tolerance,
+                                      const double *start, const double *end);
+
+/*
+ * Merges the chain of segments joining listed segments of one object of a
+ * graph into one new segment.
+ * graph: the graph of QV_MakeGraph; object: the object's index (the caller
+ *   guarantees it is below the graph's object count).
+ * offsets (in/out): byte offsets of segments in the object's segment data;
+ *   each must be the start of one of its segments. Runs of equal offsets
+ *   are collapsed in place.
+ * count: the number of offsets; -1 asks for the loop through offsets[0]
+ *   back to itself. A list whose first and last offsets are equal is closed:
+ *   the result's last element repeats its first.
+ * maxGap: 1 .. 49, the most segments the path between two listed segments
+ *   may take (the segment reached included).
+ * Returns the new segment (count word with flags clear, then the elements of
+ * every segment on the path, each turned to continue the one before), a
+ * copy of the first segment when the object has no nodes or the list has
+ * one entry, or null: bad arguments (count 0 or below -1, maxGap out of
+ * range, an offset that does not start a segment), no segment block, no
+ * path for some gap, a loop that finds only its own segment, no memory.
+ * Selects the object's segment data for QV_ChainSegments. The graph is not
+ * written. Not re-entrant.
+ */
+QV_API void *QV_ConcatSegments(void **graph, int32_t object, int32_t *offsets, int32_t count, int32_t maxGap);
+
+/*
+ * Writes the elements of `count` segments of the segment data selected by
+ * the last QV_ConcatSegments call (which must still be alive) to `out`, a
+ * buffer of 8 bytes per element: with one segment a copy; otherwise the
+ * first is turned to run towards the second and each segment is copied
+ * forward or reversed so that it starts at the end of the one before.
+ * Returns the end of what was written, or null (nothing written): no data
+ * selected, count below 1, an offset that does not start a segment, null
+ * pointers, no memory.
+ */
+QV_API void *QV_ChainSegments(const int32_t *offsets, int32_t count, void *out);
+
+/*
+ * Fits a polygon of straight pieces to a contour of axis-parallel edges (a
+ * Wpoly with its count word's bits 30 and 31 clear): its unit steps, in
+ * pixels, are fitted like a centre line within `tolerance` (squared pixels;
+ * below 0 taken as 0). The contour is closed when its last point repeats
+ * the first (the outline tracer's contours do not: append the first point
+ * to fit one as a closed shape); a closed result ends on its first vertex.
+ * Returns a new centre-line polyline, or null: null contour, count 0 or
+ * with flags, more than 2^26 unit steps, a failed fit, a closed contour
+ * giving fewer than 3 pieces, no memory. Not re-entrant.
+ */
+QV_API void *QV_ContourOptimize(const void *contour, int32_t tolerance);
+
+/* ---- Features, circles and intersections ------------------------------- */
+
+/* Whether a segment is closed: 1 when its first element equals its last
+ * (both points), else 0 (also for a null or empty segment). */
+QV_API int32_t QV_CircleSeg(const void *segment);
+
+/*
+ * Intersects the line through p1 and p2 with the line through q1 and q2
+ * (each a pointer to two doubles x, y). Returns 1 and writes the
+ * intersection to *x and *y; 0 (nothing written) when p1 = p2, q1 = q2,
+ * the lines are parallel, an input is not finite, or the intersection lies
+ * outside 0 .. 65535 on either axis.
+ */
+QV_API int32_t QV_GetLineIntersect(const double *p1, const double *p2, const double *q1, const double *q2,
+                                   double *x, double *y);
+
+/* Feature kinds of QV_LocateFeature. */
+#define QV_FEATURE_STROKE 1
+#define QV_FEATURE_SIDE 2
+#define QV_FEATURE_END 4
+#define QV_FEATURE_CORNER 8
+#define QV_FEATURE_CROSSING 16
+#define QV_FEATURE_JUNCTION 32
+#define QV_FEATURE_LOOP 64
+/* What QV_LocateFeature returns when it finds nothing. */
+#define QV_FEATURE_NONE 2147483647
+
+/*
+ * A feature found by QV_LocateFeature, in pixels.
+ * x, y: the feature's position: the nearest element centre (stroke), side
+ *   point (side), end vertex (end), vertex (corner), crossing centre,
+ *   junction point, loop centre.
+ * x2, y2: stroke and corner: the stroke's mean width in x2 (y2 0); side:
+ *   the facing point across the stroke; end: the vertex before the end
+ *   (the stroke's direction); crossing: the centre of the first of its two
+ *   nodes; junction: the centre of its node; loop: the loop's mean width in
+ *   x2 (y2 0).
+ * object: the object's index; segment: the segment's byte offset in the
+ *   object's segment data, or -1 where the feature has none.
+ */
+typedef struct QV_Feature {
+    double x, y;
+    double x2, y2;
+    int32_t object;
+    int32_t segment;
+} QV_Feature;
+
+/*
+ * Finds the feature of `kind` (one QV_FEATURE_ value) nearest to (x, y) in
+ * the graph of `nObj` objects. Strokes and sides return the squared
+ * distance in pixels^2, the other kinds the Euclidean distance in pixels,
+ * truncated; tolerance is that of the centre-line fits. Writes *result only
+ * when something is found. Returns QV_FEATURE_NONE for an unknown kind, no
+ * feature of the kind, bad arguments or no memory. Not re-entrant.
+ */
+QV_API int32_t QV_LocateFeature(void **graph, int32_t nObj, int32_t x, int32_t y, int32_t kind, int32_t tolerance,
+                                QV_Feature *result);
+
 #ifdef __cplusplus
 }
 #endif

@@ -68,7 +68,11 @@ demo)
     else
         echo "note: netpbm not installed, the demo's files not checked by a peer"
     fi
-    [ "$(ls kept | wc -l)" -eq 12 ] || fail "--keep did not keep the 12 files"
+    # The 12 files and the drawing vectorised to SVG and DXF.
+    # 12 round-trip files of the samples, 3 of the warped drawing, the tour's
+    # 8 windows and the vectorised drawing's SVG and DXF.
+    [ "$(ls kept | wc -l)" -eq 25 ] || fail "--keep did not keep the 25 files written"
+    [ -s kept/drawing.svg ] && [ -s kept/drawing.dxf ] || fail "the demo did not vectorise its drawing"
     ;;
 convert)
     # A 40 x 20 bilevel image as raw rows ("_PA", 1 = white) with its

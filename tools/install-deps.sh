@@ -6,8 +6,8 @@ set -eu
 case "${1:-test}" in
   demo)  need="cmake make gcc g++ binutils libpng-dev" ;;
   package) need="cmake make gcc g++ binutils dpkg-dev file libpng-dev" ;;
-  test)  need="cmake make gcc g++ binutils libpng-dev libgtest-dev libtiff-dev ghostscript libtiff-tools netpbm imagemagick clang libclang-rt-dev libopencv-dev pkg-config dpkg-dev file" ;;
-  bench) need="cmake make gcc g++ binutils libpng-dev libbenchmark-dev ghostscript libtiff-tools netpbm libleptonica-dev libtiff-dev imagemagick libopencv-dev libpotrace-dev libcgal-dev libgmp-dev" ;;
+  test)  need="cmake make gcc g++ binutils libpng-dev libgtest-dev libtiff-dev ghostscript libtiff-tools netpbm imagemagick clang libclang-rt-dev libopencv-dev librsvg2-bin python3-ezdxf python3-skimage pkg-config dpkg-dev file" ;;
+  bench) need="cmake make gcc g++ binutils libpng-dev libbenchmark-dev ghostscript libtiff-tools netpbm libleptonica-dev libtiff-dev imagemagick libopencv-dev libpotrace-dev libcgal-dev libgmp-dev python3-skimage" ;;
   *) echo "usage: $0 test|bench|demo|package" >&2; exit 2 ;;
 esac
 missing=""

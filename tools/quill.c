@@ -41,6 +41,7 @@
 #include "quillimg.h"
 #include "quillstd.h"
 #include "quill_tool.h"
+#include "quill_vectorise.h"
 
 #include <ctype.h>
 #include <dirent.h>
@@ -1213,10 +1214,33 @@ static int demo_samples(const Output *out, int storage, Tally *tally) {
         round_trips(out, frame, sample->stem, storage, tally);
         if (sample->fillKind == QI_KIND_BILEVEL && !g_interrupted)
             tour_and_warp(out, frame, storage, tally);
+        if (sample->fillKind == QI_KIND_BILEVEL && !g_interrupted && !quill_vectorise_demo(frame, out->keep ? out->directory : ".", sample->stem))
+            ++tally->failures;
         QI_FrameDelete(frame);
         printf("\n");
     }
     return 1;
+}
+
+static int has_suffix(const char *name, const char *suffix) {
+    size_t n = strlen(name), k = strlen(suffix);
+    return n >= k && strcmp(name + n - k, suffix) == 0;
+}
+
+/* Lists the files the demo leaves: everything in a --keep directory, else
+ * the tour's windows and the vectorised drawing in the current directory. */
+static void list_written(const char *directory, int everything) {
+    DIR *listing = opendir(directory);
+    struct dirent *entry;
+    printf("files written in %s:\n", directory);
+    while (listing && (entry = readdir(listing)) != NULL) {
+        const char *name = entry->d_name;
+        int tour = strncmp(name, "view-", 5) == 0 && has_suffix(name, ".png");
+        if (name[0] != '.' && (everything || tour || has_suffix(name, ".svg") || has_suffix(name, ".dxf")))
+            printf("  %s\n", name);
+    }
+    if (listing)
+        closedir(listing);
 }
 
 static int command_demo(const Options *o) {
@@ -1251,6 +1275,11 @@ static int command_demo(const Options *o) {
             char stem[256];
             file_stem(o->argv[0], stem, sizeof stem);
             round_trips(&out, frame, stem, o->storage, &tally);
+            if (QI_FrameGetData(frame)->kind == QI_KIND_BILEVEL && !g_interrupted) {
+                tour_and_warp(&out, frame, o->storage, &tally);
+                if (!g_interrupted && !quill_vectorise_demo(frame, out.keep ? out.directory : ".", stem))
+                    ++tally.failures;
+            }
             QI_FrameDelete(frame);
         }
     } else {
@@ -1261,6 +1290,7 @@ static int command_demo(const Options *o) {
         fprintf(stderr, "quill: interrupted\n");
         return kExitInterrupted;
     }
+    list_written(o->keep ? o->keep : ".", o->keep != NULL);
     if (tally.failures) {
         printf("%d of %d round trips FAILED\n", tally.failures, tally.roundTrips);
         return kExitFailed;
@@ -1273,6 +1303,7 @@ static void usage(FILE *out) {
     fprintf(out,
             "usage: quill info FILE...                 size and kind of each file, then a timed load\n"
             "       quill convert IN OUT               load IN and save it as OUT\n"
+            "       quill vectorise IN OUT.svg|OUT.dxf centre lines with stroke widths (--help for options)\n"
             "       quill demo [FILE] [--keep DIR]     save as TIF, PCX and YX, load back, compare pixels\n"
             "                                          (without FILE: built-in drawing, pictures and map;\n"
             "                                          --keep DIR: keep the files written, in DIR)\n"
@@ -1304,6 +1335,8 @@ int main(int argc, char **argv) {
         return command_render(argc - 2, argv + 2);
     if (strcmp(command, "draw") == 0)
         return command_draw(argc - 2, argv + 2);
+    if (strcmp(command, "vectorise") == 0)
+        return quill_vectorise_main(argc - 2, argv + 2);
     options.storage = QI_STORAGE_SWAP;
     options.keep = NULL;
     options.argc = 0;
