@@ -60,10 +60,10 @@
  */
 #include "warp_map.h"
 #include "warp_sample.h"
+#include "warp_source_tiles.h"
 
 #include "../../base/holder.h"
 #include "../core/frame_lock.h"
-#include "../core/frame_rect.h"
 #include "../core/progress.h"
 #include "../core/tile_walk.h"
 #include "../core/tiles.h"
@@ -78,6 +78,12 @@ namespace quill {
 namespace {
 
 constexpr uint32_t kRegionBytes = 2u << 20;
+// Decoded source tiles kept (warp_source_tiles.cpp): 512 KB, which holds a
+// band's worth of bilevel tiles of the drawing page (256 tiles), 32 grey or
+// 12 colour tiles; never fewer than the 3 x 3 tiles a turned result tile
+// usually touches, never more slots than a linear scan finds quickly.
+constexpr uint32_t kCacheBytes = 512u << 10;
+constexpr int32_t kFewestCachedTiles = 12, kMostCachedTiles = 256;
 // Most source tiles looked up for the blank test of one result tile; a
 // region larger than this is simply read (or split, step 5).
 constexpr int64_t kBlankTestTiles = 256;
@@ -115,8 +121,14 @@ public:
 
     bool allocate() {
         regionBytes_ = region_size();
-        return xs_.allocate(kPositions) && ys_.allocate(kPositions) && rows_.allocate(1) &&
-               region_.allocate(regionBytes_);
+        uint32_t slots = kCacheBytes / tile_bytes(kind_);
+        slots = std::min<uint32_t>(std::max<uint32_t>(slots, kFewestCachedTiles), kMostCachedTiles);
+        // Method 1 steps through rows and needs positions only to read a
+        // tile's sources one source tile at a time (step 5).
+        if (map_.method != 1 && !(xs_.allocate(kPositions) && ys_.allocate(kPositions)))
+            return false;
+        return rows_.allocate(1) && region_.allocate(regionBytes_ + WarpSourceTiles::kPadBytes) &&
+               tiles_.allocate(source_, static_cast<int32_t>(slots));
     }
 
     // Every band of result rows, with its progress report.
@@ -196,10 +208,12 @@ private:
             return true;
         }
         if (rect_bytes(kind_, inside) > regionBytes_) {
+            if (!xs_ && !(xs_.allocate(kPositions) && ys_.allocate(kPositions)))
+                return false;
             warp_rows_positions(rows, tile.width, tile.height, xs_.get(), ys_.get());
             return fill_by_source_tiles(TilePositions{xs_.get(), ys_.get()}, tile);
         }
-        if (!frame_get_rect(source_, inside, region_.get()))
+        if (!tiles_.read_rect(inside, region_.get()))
             return false;
         warp_sample_rows(kind_, rows, part_of(inside), tile);
         return true;
@@ -220,7 +234,7 @@ private:
         }
         if (rect_bytes(kind_, inside) > regionBytes_)
             return fill_by_source_tiles(positions, tile);
-        if (!frame_get_rect(source_, inside, region_.get()))
+        if (!tiles_.read_rect(inside, region_.get()))
             return false;
         warp_sample_tile(kind_, positions, part_of(inside), tile);
         return true;
@@ -251,31 +265,28 @@ private:
         for (int32_t first = 0; first < count;) {
             uint64_t sourceTile = keys_[first] >> kKeyPixelBits;
             int32_t end = first;
-            QI_Rect share{INT32_MAX, INT32_MAX, -1, -1};
-            for (; end < count && keys_[end] >> kKeyPixelBits == sourceTile; ++end) {
-                int32_t k = key_pixel(keys_[end]);
-                share.left = std::min(share.left, positions.xs[k]);
-                share.right = std::max(share.right, positions.xs[k]);
-                share.top = std::min(share.top, positions.ys[k]);
-                share.bottom = std::max(share.bottom, positions.ys[k]);
-            }
-            if (!fill_group(positions, tile, keys_.get() + first, end - first, static_cast<int32_t>(sourceTile),
-                            share))
+            while (end < count && keys_[end] >> kKeyPixelBits == sourceTile)
+                ++end;
+            if (!fill_group(positions, tile, keys_.get() + first, end - first, static_cast<int32_t>(sourceTile)))
                 return false;
             first = end;
         }
         return true;
     }
 
+    // One source tile's share, sampled straight from the held tile.
     bool fill_group(const TilePositions &positions, TileRaster &tile, const uint64_t *keys, int32_t count,
-                    int32_t sourceTile, const QI_Rect &share) {
+                    int32_t sourceTile) {
         if (kind_ == 1 && tile_is_blank(source_, sourceTile)) {
             warp_whiten_list(keys, count, tile);
             return true;
         }
-        if (!frame_get_rect(source_, share, region_.get()))
+        int32_t tx = sourceTile % sourceColumns_, ty = sourceTile / sourceColumns_;
+        const uint8_t *pixels = tiles_.tile(tx, ty);
+        if (!pixels)
             return false;
-        warp_sample_list(kind_, keys, count, positions, part_of(share), tile);
+        SourcePart part{pixels, tiles_.line(), tx * kTileSide, ty * kTileSide};
+        warp_sample_list(kind_, keys, count, positions, part, tile);
         return true;
     }
 
@@ -289,6 +300,7 @@ private:
     HeapBlock<AffineRows> rows_;
     HeapBlock<uint8_t> region_;
     uint32_t regionBytes_ = 0;
+    WarpSourceTiles tiles_;
 };
 
 bool finite_block(const double *params, int32_t count) {
