@@ -128,7 +128,7 @@ public:
         if (map_.method != 1 && !(xs_.allocate(kPositions) && ys_.allocate(kPositions)))
             return false;
         return rows_.allocate(1) && region_.allocate(regionBytes_ + WarpSourceTiles::kPadBytes) &&
-               tiles_.allocate(source_, static_cast<int32_t>(slots));
+               tiles_.allocate(source_, static_cast<int32_t>(slots)) && grid_.allocate(slots);
     }
 
     // Every band of result rows, with its progress report.
@@ -207,6 +207,8 @@ private:
             warp_whiten_rows(rows, tile);
             return true;
         }
+        if (kind_ == 1 && warp_rows_in_pieces(rows) && grid_fits(inside))
+            return fill_from_grid(inside, rows, tile);
         if (rect_bytes(kind_, inside) > regionBytes_) {
             if (!xs_ && !(xs_.allocate(kPositions) && ys_.allocate(kPositions)))
                 return false;
@@ -219,11 +221,31 @@ private:
         return true;
     }
 
+    // True when the cache holds every source tile under `r` at once.
+    bool grid_fits(const QI_Rect &r) const {
+        int64_t count = static_cast<int64_t>(r.right / kTileSide - r.left / kTileSide + 1) *
+                        (r.bottom / kTileSide - r.top / kTileSide + 1);
+        return count <= tiles_.slots();
+    }
+
+    // Rows in pieces: sampled straight from the held source tiles under the
+    // box of inside positions, without assembling the box in the region.
+    bool fill_from_grid(const QI_Rect &inside, const AffineRows &rows, TileRaster &tile) {
+        int32_t tx0 = inside.left / kTileSide, ty0 = inside.top / kTileSide;
+        int32_t columns = inside.right / kTileSide - tx0 + 1;
+        int32_t k = 0;
+        for (int32_t ty = ty0; ty <= inside.bottom / kTileSide; ++ty)
+            for (int32_t tx = tx0; tx <= inside.right / kTileSide; ++tx)
+                if (!(grid_[k++] = tiles_.tile(tx, ty)))
+                    return false;
+        warp_sample_rows_grid(kind_, rows, SourceGrid{grid_.get(), tx0, ty0, columns, tiles_.line()}, tile);
+        return true;
+    }
+
     // Method 2: a position per pixel.
     bool fill_from_positions(int32_t x0, int32_t y0, TileRaster &tile) {
         PixelBox box;
-        if (!warp_tile_positions(map_, x0, y0, tile.width, tile.height, xs_.get(), ys_.get(), box))
-            return false;
+        warp_tile_positions(map_, x0, y0, tile.width, tile.height, xs_.get(), ys_.get(), box);
         if (box.empty())
             return true;
         TilePositions positions{xs_.get(), ys_.get()};
@@ -301,6 +323,7 @@ private:
     HeapBlock<uint8_t> region_;
     uint32_t regionBytes_ = 0;
     WarpSourceTiles tiles_;
+    HeapBlock<const uint8_t *> grid_; // the held tiles of one result tile
 };
 
 bool finite_block(const double *params, int32_t count) {

@@ -29,9 +29,14 @@ public:
     // the narrower tiles at the frame's right edge).
     uint32_t line() const { return line_; }
 
+    // The number of tiles held. Up to this many tiles fetched one after
+    // another are all held at once: a miss replaces the least recently
+    // used slot, never one fetched since.
+    int32_t slots() const { return slots_; }
+
     // The pixels of tile (tx, ty) of the frame, decoded on a miss into the
     // least recently used slot; null when reading it failed. The pointer
-    // stays valid until the next call.
+    // stays valid for the next slots() - 1 calls.
     const uint8_t *tile(int32_t tx, int32_t ty);
 
     // Copies the frame's pixels of `rect` (inside the frame) into `raster`
