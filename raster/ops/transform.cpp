@@ -19,26 +19,50 @@
  *     pixel (warp_tile_positions). No pixel inside: written as filled. A
  *     bilevel source whose tiles under the box are all blank reads white:
  *     the inside pixels turn white, nothing is read.
- *  4. The box of inside positions is read with one rectangle read into the
- *     region buffer when it fits there, and sampled (warp_sample_tile).
- *  5. Otherwise (a strongly reducing map spreads one result tile over more
+ *  4. Source pixels come from a cache of decoded source tiles
+ *     (warp_source_tiles.cpp), so a source tile under several result tiles
+ *     of a band is decoded once for them. Bilevel rows in pieces (small
+ *     turns and scales near 1, warp_rows_in_pieces) are sampled straight
+ *     from the held tiles under the box (warp_sample_rows_grid).
+ *  5. Otherwise the box of inside positions is assembled in the region
+ *     buffer from the held tiles when it fits there, and sampled
+ *     (warp_sample_rows, warp_sample_tile).
+ *  6. Otherwise (a strongly reducing map spreads one result tile over more
  *     source than the buffer holds) the inside pixels are sorted by the
- *     source tile they come from, and each source tile's share is read on
- *     its own (at most one tile's bytes) and sampled: every source tile is
- *     decoded once per result tile, and the working memory stays bounded
- *     whatever the map. The pixels are the same as a single read gives.
+ *     source tile they come from, and each source tile's share is sampled
+ *     from the held tile: the working memory stays bounded whatever the
+ *     map. The pixels are the same as a single read gives.
  *
- * Working memory: positions (2 x 64 KB), the region
- * buffer, and (only when step 5 is needed) the sort keys (128 KB). The
- * region buffer is sized by a first pass over the result tiles to the
- * largest source box any of them needs (the corners' box clipped to the
- * source), at least one tile and at most kRegionBytes.
+ * Working memory: the cache (kCacheBytes), the region buffer, and only
+ * where needed the positions (2 x 64 KB: method 2, and method 1 in step 6)
+ * and the sort keys (128 KB, step 6). The region buffer is sized by a
+ * first pass over the result tiles to the largest source box any of them
+ * needs (the corners' box clipped to the source), at least one tile and at
+ * most kRegionBytes.
+ *
+ * Measured on the 7-degree turns of bench/warp_bench.cpp (instructions of
+ * one call, valgrind; the pixels are the same bytes):
+ *                         drawing page (bilevel)   grey page
+ *    before                   7.28 G                 558 M
+ *    + tile cache             (decodes 3308 -> 2596 on the grey page)
+ *    + rows in pieces,
+ *      word-wise run codes    3.13 G                 229 M
+ *    + bilevel from tiles     2.54 G                 (263 M: not taken)
+ *  The held-tile sampling costs more per piece than sampling an assembled
+ *  region (a tile look-up per piece); assembling a bilevel region shifts
+ *  every byte (0.82 G), assembling a grey one is a row copy, so only
+ *  bilevel sources are sampled from the tiles.
  *
  * Decisions:
  *  - kRegionBytes is 2 MB: a 7-degree turn needs about 143 x 143 source
  *    pixels a tile (a few KB even in colour), an enlargement less; only
  *    reductions beyond about 1/8 in colour (1/22 in grey, 1/90 bilevel)
- *    reach step 5. Without the bound a 1/1000 reduction needed a region of
+ *    reach step 6.
+ *  - The cache holds 512 KB of tiles (256 bilevel, 32 grey, 12 colour):
+ *    enough for the next result tiles of a band to find their tiles, not
+ *    for the next band (a grey band touches about 75 tiles, 1.2 MB), which
+ *    would take the working memory past what the warp may hold against
+ *    its peers (0.15 of their page and result). Without the bound a 1/1000 reduction needed a region of
  *    128000 x 128000 pixels for one tile.
  *  - The blank shortcut of a bilevel source writes white where the source
  *    is blank and the background only outside the source: blank tiles read
@@ -85,7 +109,7 @@ constexpr uint32_t kRegionBytes = 2u << 20;
 constexpr uint32_t kCacheBytes = 512u << 10;
 constexpr int32_t kFewestCachedTiles = 12, kMostCachedTiles = 256;
 // Most source tiles looked up for the blank test of one result tile; a
-// region larger than this is simply read (or split, step 5).
+// region larger than this is simply read (or split, step 6).
 constexpr int64_t kBlankTestTiles = 256;
 constexpr int32_t kPositions = kTileSide * kTileSide;
 constexpr uint32_t kWhite = 0x7F7FFF;
@@ -124,7 +148,7 @@ public:
         uint32_t slots = kCacheBytes / tile_bytes(kind_);
         slots = std::min<uint32_t>(std::max<uint32_t>(slots, kFewestCachedTiles), kMostCachedTiles);
         // Method 1 steps through rows and needs positions only to read a
-        // tile's sources one source tile at a time (step 5).
+        // tile's sources one source tile at a time (step 6).
         if (map_.method != 1 && !(xs_.allocate(kPositions) && ys_.allocate(kPositions)))
             return false;
         return rows_.allocate(1) && region_.allocate(regionBytes_ + WarpSourceTiles::kPadBytes) &&
@@ -267,7 +291,7 @@ private:
         return SourcePart{region_.get(), QI_GetLineBWi(kind_, r.right - r.left + 1), r.left, r.top};
     }
 
-    // Step 5: the inside pixels grouped by source tile, each group read on
+    // Step 6: the inside pixels grouped by source tile, each group read on
     // its own.
     bool fill_by_source_tiles(const TilePositions &positions, TileRaster &tile) {
         if (!keys_ && !keys_.allocate(kPositions))
