@@ -208,25 +208,33 @@ struct RowSteps {
 // from it on (a piece never leaves its row).
 //  - a part of the source read into one raster (positions relative to it);
 struct PartSource {
-    const SourcePart &part;
-    Fixed left() const { return static_cast<Fixed>(part.left) << 32; }
-    Fixed top() const { return static_cast<Fixed>(part.top) << 32; }
+    explicit PartSource(const SourcePart &part)
+        : pixels(part.pixels), line(part.line), leftEdge(part.left), topEdge(part.top) {}
+    const uint8_t *pixels;
+    size_t line;
+    int32_t leftEdge, topEdge;
+    Fixed left() const { return static_cast<Fixed>(leftEdge) << 32; }
+    Fixed top() const { return static_cast<Fixed>(topEdge) << 32; }
     uint64_t room(int64_t) const { return kUnbounded; }
     const uint8_t *row(int64_t sx, int64_t sy, int64_t &x) const {
         x = sx;
-        return part.pixels + static_cast<size_t>(sy) * part.line;
+        return pixels + static_cast<size_t>(sy) * line;
     }
 };
 //  - the source tiles themselves, held in memory (absolute positions).
 struct GridSource {
-    const SourceGrid &grid;
+    explicit GridSource(const SourceGrid &grid)
+        : tiles(grid.tiles), line(grid.line), tx0(grid.tx0), ty0(grid.ty0), columns(grid.columns) {}
+    const uint8_t *const *tiles;
+    size_t line;
+    int64_t tx0, ty0, columns;
     Fixed left() const { return 0; }
     Fixed top() const { return 0; }
     uint64_t room(int64_t sx) const { return static_cast<uint64_t>(kStride - (sx & (kStride - 1))); }
     const uint8_t *row(int64_t sx, int64_t sy, int64_t &x) const {
         x = sx & (kStride - 1);
-        const uint8_t *tile = grid.tiles[((sy >> 7) - grid.ty0) * grid.columns + (sx >> 7) - grid.tx0];
-        return tile + static_cast<size_t>(sy & (kStride - 1)) * grid.line;
+        const uint8_t *tile = tiles[((sy >> 7) - ty0) * columns + (sx >> 7) - tx0];
+        return tile + static_cast<size_t>(sy & (kStride - 1)) * line;
     }
 };
 
@@ -234,9 +242,11 @@ struct GridSource {
 // each piece of row j's run, `from` the source row and x the index in it of
 // the piece's first source pixel.
 template <uint64_t kCap, typename Source, typename Copy>
-inline void for_each_piece(const AffineRows &rows, const RowSteps &steps, int32_t j, const Source &source,
+inline void for_each_piece(const AffineRows &rows, const RowSteps &steps, int32_t j, const Source source,
                            Copy &&copy) {
-    const CellSteps &stepsX = steps.x, &stepsY = steps.y;
+    // Locals, so that the copies' stores cannot make the compiler reload them.
+    const CellSteps stepsX = steps.x, stepsY = steps.y;
+    const Fixed dx = rows.dx, dy = rows.dy;
     int32_t b = rows.begin[j], e = rows.end[j];
     Fixed X = rows.x[j] - source.left(), Y = rows.y[j] - source.top();
     uint64_t leftX = stepsX.from(X), leftY = stepsY.from(Y);
@@ -247,8 +257,8 @@ inline void for_each_piece(const AffineRows &rows, const RowSteps &steps, int32_
         n = least(n, source.room(sx));
         copy(i, from, x, static_cast<int32_t>(n));
         i += static_cast<int32_t>(n);
-        X += static_cast<Fixed>(n) * rows.dx;
-        Y += static_cast<Fixed>(n) * rows.dy;
+        X += static_cast<Fixed>(n) * dx;
+        Y += static_cast<Fixed>(n) * dy;
         leftX -= n;
         leftY -= n;
         if (leftX == 0)
@@ -370,7 +380,7 @@ void warp_sample_tile(int32_t kind, const TilePositions &positions, const Source
 
 void warp_sample_rows(int32_t kind, const AffineRows &rows, const SourcePart &part, TileRaster &tile) {
     if (pieces_pay(rows)) {
-        sample_pieces(kind, rows, PartSource{part}, tile);
+        sample_pieces(kind, rows, PartSource(part), tile);
         return;
     }
     if (kind == 1)
@@ -384,7 +394,7 @@ void warp_sample_rows(int32_t kind, const AffineRows &rows, const SourcePart &pa
 bool warp_rows_in_pieces(const AffineRows &rows) { return pieces_pay(rows); }
 
 void warp_sample_rows_grid(int32_t kind, const AffineRows &rows, const SourceGrid &grid, TileRaster &tile) {
-    sample_pieces(kind, rows, GridSource{grid}, tile);
+    sample_pieces(kind, rows, GridSource(grid), tile);
 }
 
 void warp_whiten_rows(const AffineRows &rows, TileRaster &tile) {
