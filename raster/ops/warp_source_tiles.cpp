@@ -22,7 +22,10 @@
  * result tiles of its band at once, and by the next band only when the
  * cache holds a whole band's tiles (about 230 bilevel tiles of the drawing
  * page, 75 grey tiles of the grey page). transform.cpp sizes the cache by
- * bytes, which holds the bilevel band but not the grey one.
+ * bytes, which holds the bilevel band but not the grey one. Measured on the
+ * 7-degree turns: the drawing page's tiles were decoded 26134 times and are
+ * now 9679 (it has 7696 tiles, blank ones never decoded); the grey page's
+ * 768 tiles 3308 times and now 2596.
  */
 #include "warp_source_tiles.h"
 
