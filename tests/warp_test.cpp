@@ -18,6 +18,8 @@
 #include "test_support.h"
 
 #include "base/test_hooks.h"
+#include "raster/ops/warp_map.h"
+#include "raster/ops/warp_sample.h"
 
 #include <math.h>
 #include <stdint.h>
@@ -233,6 +235,101 @@ TEST_F(WarpTest, StrongReductionsReadSourceTilesSeparatelyWithTheSamePixels) {
             QI_FrameDelete(result);
         }
         QI_FrameDelete(frame);
+    }
+}
+
+// ---- The row kernels against per-pixel stepping ------------------------------
+
+// The plain kernel kept as the oracle: each inside pixel of each row run
+// steps the fixed-point position by one pixel and copies its source pixel.
+void reference_rows(const quill::AffineRows &rows, const Raster &source, Raster &tile) {
+    for (int32_t j = 0; j < tile.height; ++j) {
+        quill::Fixed X = rows.x[j], Y = rows.y[j];
+        for (int32_t i = rows.begin[j]; i < rows.end[j]; ++i, X += rows.dx, Y += rows.dy)
+            tile.set(i, j, source.get(static_cast<int32_t>(quill::fixed_pixel(X)), static_cast<int32_t>(quill::fixed_pixel(Y))));
+    }
+}
+
+// The source's tiles as the warp holds them: each in a block of a full
+// tile's lines with 32 bytes behind, narrow edge tiles included.
+struct HeldTiles {
+    std::vector<std::vector<uint8_t>> blocks;
+    std::vector<const uint8_t *> pointers;
+    int32_t columns = 0;
+    uint32_t line = 0;
+    explicit HeldTiles(const Raster &source) {
+        columns = (source.width + 127) / 128;
+        int32_t tileRows = (source.height + 127) / 128;
+        line = QI_GetLineBWi(source.kind, 128);
+        for (int32_t ty = 0; ty < tileRows; ++ty)
+            for (int32_t tx = 0; tx < columns; ++tx) {
+                Raster tile(128, 128, source.kind, 0x5A);
+                for (int32_t y = 0; y < 128 && ty * 128 + y < source.height; ++y)
+                    for (int32_t x = 0; x < 128 && tx * 128 + x < source.width; ++x)
+                        tile.set(x, y, source.get(tx * 128 + x, ty * 128 + y));
+                tile.bytes.resize(tile.bytes.size() + 32, 0x5A);
+                blocks.push_back(tile.bytes);
+            }
+        for (const auto &b : blocks)
+            pointers.push_back(b.data());
+    }
+};
+
+// Small turns, scales near 1 and shears copy stretches of source rows
+// (warp_sample_rows in pieces, from a region or from held tiles); every
+// other map goes pixel by pixel. Both must give exactly the pixels of
+// per-pixel stepping, at run ends, tile edges, exact halves and steps of
+// exactly one pixel or none.
+TEST_F(WarpTest, RowKernelsGiveThePixelsOfPerPixelStepping) {
+    std::mt19937 random(41);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    std::vector<std::vector<double>> maps = {
+        {1, 0, 0, 0, 1, 0},           {1, 0, 0.5, 0, 1, 0.5},        {1, 0.25, 0, -0.25, 1, 0},
+        {0.75, 0, 0.25, 0, 1.25, 0},  {1.25, 0.1, 3, 0.25, 0.8, -2}, {cos(rad(7)), sin(rad(7)), 0, -sin(rad(7)), cos(rad(7)), 0},
+        {1, 0, 0, 1.0 / 1024, 1, 0},  {1 + 1.0 / 4096, 0, 0, 0, 1, 0}, {0.5, 0, 0, 0, 0.5, 0},
+        {cos(rad(30)), sin(rad(30)), 0, -sin(rad(30)), cos(rad(30)), 0}, {-1, 0, 0, 0, 1, 0}};
+    for (int n = 0; n < 12; ++n) {
+        double a = rad(14 * unit(random)), scale = 1 + 0.2 * unit(random);
+        maps.push_back({scale * cos(a), sin(a), 10 * unit(random), -sin(a), scale * cos(a), 10 * unit(random)});
+    }
+    for (int32_t kind : {1, 2, 4}) {
+        Raster source = random_raster(300 + 37 * kind, 270 + 11 * kind, kind, random);
+        HeldTiles held(source);
+        Raster padded = source;
+        padded.bytes.resize(padded.bytes.size() + 32, 0x5A);
+        for (const auto &m : maps) {
+            quill::WarpMap map;
+            ASSERT_TRUE(quill::warp_setup(1, m.data(), source.width, source.height, map));
+            int64_t pieceTiles = 0;
+            for (int32_t y0 = 0; y0 < map.resultHeight; y0 += 128)
+                for (int32_t x0 = 0; x0 < map.resultWidth; x0 += 128) {
+                    int32_t w = std::min(128, map.resultWidth - x0), h = std::min(128, map.resultHeight - y0);
+                    quill::AffineRows rows;
+                    quill::PixelBox box;
+                    ASSERT_TRUE(quill::warp_affine_rows(map, x0, y0, w, h, rows, box));
+                    Raster want = random_raster(w, h, kind, random), fromPart = want, fromGrid = want;
+                    reference_rows(rows, source, want);
+                    quill::TileRaster part{fromPart.data(), fromPart.line(), w, h};
+                    quill::warp_sample_rows(kind, rows, quill::SourcePart{padded.data(), source.line(), 0, 0}, part);
+                    EXPECT_EQ(fromPart.bytes, want.bytes) << "kind " << kind << " map " << m[0] << " " << m[1] << " "
+                                                          << m[3] << " tile " << x0 << ", " << y0;
+                    if (box.empty() || !quill::warp_rows_in_pieces(rows))
+                        continue;
+                    ++pieceTiles;
+                    int32_t tx0 = box.left / 128, ty0 = box.top / 128;
+                    std::vector<const uint8_t *> grid;
+                    for (int32_t ty = ty0; ty <= box.bottom / 128; ++ty)
+                        for (int32_t tx = tx0; tx <= box.right / 128; ++tx)
+                            grid.push_back(held.pointers[ty * held.columns + tx]);
+                    quill::TileRaster gridTile{fromGrid.data(), fromGrid.line(), w, h};
+                    quill::SourceGrid g{grid.data(), tx0, ty0, box.right / 128 - tx0 + 1, held.line};
+                    quill::warp_sample_rows_grid(kind, rows, g, gridTile);
+                    EXPECT_EQ(fromGrid.bytes, want.bytes) << "grid, kind " << kind << " map " << m[0] << " " << m[1]
+                                                          << " " << m[3] << " tile " << x0 << ", " << y0;
+                }
+            bool pieces = fabs(m[3]) <= 0.25 && fabs(m[0] - 1) <= 0.25;
+            EXPECT_EQ(pieceTiles > 0, pieces) << "map " << m[0] << " " << m[3];
+        }
     }
 }
 

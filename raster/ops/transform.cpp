@@ -19,26 +19,50 @@
  *     pixel (warp_tile_positions). No pixel inside: written as filled. A
  *     bilevel source whose tiles under the box are all blank reads white:
  *     the inside pixels turn white, nothing is read.
- *  4. The box of inside positions is read with one rectangle read into the
- *     region buffer when it fits there, and sampled (warp_sample_tile).
- *  5. Otherwise (a strongly reducing map spreads one result tile over more
+ *  4. Source pixels come from a cache of decoded source tiles
+ *     (warp_source_tiles.cpp), so a source tile under several result tiles
+ *     of a band is decoded once for them. Bilevel rows in pieces (small
+ *     turns and scales near 1, warp_rows_in_pieces) are sampled straight
+ *     from the held tiles under the box (warp_sample_rows_grid).
+ *  5. Otherwise the box of inside positions is assembled in the region
+ *     buffer from the held tiles when it fits there, and sampled
+ *     (warp_sample_rows, warp_sample_tile).
+ *  6. Otherwise (a strongly reducing map spreads one result tile over more
  *     source than the buffer holds) the inside pixels are sorted by the
- *     source tile they come from, and each source tile's share is read on
- *     its own (at most one tile's bytes) and sampled: every source tile is
- *     decoded once per result tile, and the working memory stays bounded
- *     whatever the map. The pixels are the same as a single read gives.
+ *     source tile they come from, and each source tile's share is sampled
+ *     from the held tile: the working memory stays bounded whatever the
+ *     map. The pixels are the same as a single read gives.
  *
- * Working memory: positions (2 x 64 KB), the region
- * buffer, and (only when step 5 is needed) the sort keys (128 KB). The
- * region buffer is sized by a first pass over the result tiles to the
- * largest source box any of them needs (the corners' box clipped to the
- * source), at least one tile and at most kRegionBytes.
+ * Working memory: the cache (kCacheBytes), the region buffer, and only
+ * where needed the positions (2 x 64 KB: method 2, and method 1 in step 6)
+ * and the sort keys (128 KB, step 6). The region buffer is sized by a
+ * first pass over the result tiles to the largest source box any of them
+ * needs (the corners' box clipped to the source), at least one tile and at
+ * most kRegionBytes.
+ *
+ * Measured on the 7-degree turns of bench/warp_bench.cpp (instructions of
+ * one call, valgrind; the pixels are the same bytes):
+ *                         drawing page (bilevel)   grey page
+ *    before                   7.28 G                 558 M
+ *    + tile cache             (decodes 3308 -> 2596 on the grey page)
+ *    + rows in pieces,
+ *      word-wise run codes    3.13 G                 229 M
+ *    + bilevel from tiles     2.54 G                 (263 M: not taken)
+ *  The held-tile sampling costs more per piece than sampling an assembled
+ *  region (a tile look-up per piece); assembling a bilevel region shifts
+ *  every byte (0.82 G), assembling a grey one is a row copy, so only
+ *  bilevel sources are sampled from the tiles.
  *
  * Decisions:
  *  - kRegionBytes is 2 MB: a 7-degree turn needs about 143 x 143 source
  *    pixels a tile (a few KB even in colour), an enlargement less; only
  *    reductions beyond about 1/8 in colour (1/22 in grey, 1/90 bilevel)
- *    reach step 5. Without the bound a 1/1000 reduction needed a region of
+ *    reach step 6.
+ *  - The cache holds 512 KB of tiles (256 bilevel, 32 grey, 12 colour):
+ *    enough for the next result tiles of a band to find their tiles, not
+ *    for the next band (a grey band touches about 75 tiles, 1.2 MB), which
+ *    would take the working memory past what the warp may hold against
+ *    its peers (0.15 of their page and result). Without the bound a 1/1000 reduction needed a region of
  *    128000 x 128000 pixels for one tile.
  *  - The blank shortcut of a bilevel source writes white where the source
  *    is blank and the background only outside the source: blank tiles read
@@ -61,11 +85,11 @@
 #include "draw.h"
 #include "warp_map.h"
 #include "warp_sample.h"
+#include "warp_source_tiles.h"
 
 #include "../../base/holder.h"
 #include "../../base/raster_line.h"
 #include "../core/frame_lock.h"
-#include "../core/frame_rect.h"
 #include "../core/progress.h"
 #include "../core/tile_walk.h"
 #include "../core/tiles.h"
@@ -80,8 +104,14 @@ namespace quill {
 namespace {
 
 constexpr uint32_t kRegionBytes = 2u << 20;
+// Decoded source tiles kept (warp_source_tiles.cpp): 512 KB, which holds a
+// band's worth of bilevel tiles of the drawing page (256 tiles), 32 grey or
+// 12 colour tiles; never fewer than the 3 x 3 tiles a turned result tile
+// usually touches, never more slots than a linear scan finds quickly.
+constexpr uint32_t kCacheBytes = 512u << 10;
+constexpr int32_t kFewestCachedTiles = 12, kMostCachedTiles = 256;
 // Most source tiles looked up for the blank test of one result tile; a
-// region larger than this is simply read (or split, step 5).
+// region larger than this is simply read (or split, step 6).
 constexpr int64_t kBlankTestTiles = 256;
 constexpr int32_t kPositions = kTileSide * kTileSide;
 constexpr uint32_t kWhite = 0x7F7FFF;
@@ -117,8 +147,14 @@ public:
 
     bool allocate() {
         regionBytes_ = region_size();
-        return xs_.allocate(kPositions) && ys_.allocate(kPositions) && rows_.allocate(1) &&
-               region_.allocate(regionBytes_);
+        uint32_t slots = kCacheBytes / tile_bytes(kind_);
+        slots = std::min<uint32_t>(std::max<uint32_t>(slots, kFewestCachedTiles), kMostCachedTiles);
+        // Method 1 steps through rows and needs positions only to read a
+        // tile's sources one source tile at a time (step 6).
+        if (map_.method != 1 && !(xs_.allocate(kPositions) && ys_.allocate(kPositions)))
+            return false;
+        return rows_.allocate(1) && region_.allocate(regionBytes_ + WarpSourceTiles::kPadBytes) &&
+               tiles_.allocate(source_, static_cast<int32_t>(slots)) && grid_.allocate(slots);
     }
 
     // Every band of result rows, with its progress report.
@@ -198,21 +234,45 @@ private:
             warp_whiten_rows(rows, tile);
             return true;
         }
+        if (kind_ == 1 && warp_rows_in_pieces(rows) && grid_fits(inside))
+            return fill_from_grid(inside, rows, tile);
         if (rect_bytes(kind_, inside) > regionBytes_) {
+            if (!xs_ && !(xs_.allocate(kPositions) && ys_.allocate(kPositions)))
+                return false;
             warp_rows_positions(rows, tile.width, tile.height, xs_.get(), ys_.get());
             return fill_by_source_tiles(TilePositions{xs_.get(), ys_.get()}, tile);
         }
-        if (!frame_get_rect(source_, inside, region_.get()))
+        if (!tiles_.read_rect(inside, region_.get()))
             return false;
         warp_sample_rows(kind_, rows, part_of(inside), tile);
+        return true;
+    }
+
+    // True when the cache holds every source tile under `r` at once.
+    bool grid_fits(const QI_Rect &r) const {
+        int64_t count = static_cast<int64_t>(r.right / kTileSide - r.left / kTileSide + 1) *
+                        (r.bottom / kTileSide - r.top / kTileSide + 1);
+        return count <= tiles_.slots();
+    }
+
+    // Rows in pieces: sampled straight from the held source tiles under the
+    // box of inside positions, without assembling the box in the region.
+    bool fill_from_grid(const QI_Rect &inside, const AffineRows &rows, TileRaster &tile) {
+        int32_t tx0 = inside.left / kTileSide, ty0 = inside.top / kTileSide;
+        int32_t columns = inside.right / kTileSide - tx0 + 1;
+        int32_t k = 0;
+        for (int32_t ty = ty0; ty <= inside.bottom / kTileSide; ++ty)
+            for (int32_t tx = tx0; tx <= inside.right / kTileSide; ++tx)
+                if (!(grid_[k++] = tiles_.tile(tx, ty)))
+                    return false;
+        warp_sample_rows_grid(kind_, rows, SourceGrid{grid_.get(), tx0, ty0, columns, tiles_.line()}, tile);
         return true;
     }
 
     // Method 2: a position per pixel.
     bool fill_from_positions(int32_t x0, int32_t y0, TileRaster &tile) {
         PixelBox box;
-        if (!warp_tile_positions(map_, x0, y0, tile.width, tile.height, xs_.get(), ys_.get(), box))
-            return false;
+        warp_tile_positions(map_, x0, y0, tile.width, tile.height, xs_.get(), ys_.get(), box);
         if (box.empty())
             return true;
         TilePositions positions{xs_.get(), ys_.get()};
@@ -223,7 +283,7 @@ private:
         }
         if (rect_bytes(kind_, inside) > regionBytes_)
             return fill_by_source_tiles(positions, tile);
-        if (!frame_get_rect(source_, inside, region_.get()))
+        if (!tiles_.read_rect(inside, region_.get()))
             return false;
         warp_sample_tile(kind_, positions, part_of(inside), tile);
         return true;
@@ -234,7 +294,7 @@ private:
         return SourcePart{region_.get(), raster_line_bytes(kind_, r.right - r.left + 1), r.left, r.top};
     }
 
-    // Step 5: the inside pixels grouped by source tile, each group read on
+    // Step 6: the inside pixels grouped by source tile, each group read on
     // its own.
     bool fill_by_source_tiles(const TilePositions &positions, TileRaster &tile) {
         if (!keys_ && !keys_.allocate(kPositions))
@@ -254,31 +314,28 @@ private:
         for (int32_t first = 0; first < count;) {
             uint64_t sourceTile = keys_[first] >> kKeyPixelBits;
             int32_t end = first;
-            QI_Rect share{INT32_MAX, INT32_MAX, -1, -1};
-            for (; end < count && keys_[end] >> kKeyPixelBits == sourceTile; ++end) {
-                int32_t k = key_pixel(keys_[end]);
-                share.left = std::min(share.left, positions.xs[k]);
-                share.right = std::max(share.right, positions.xs[k]);
-                share.top = std::min(share.top, positions.ys[k]);
-                share.bottom = std::max(share.bottom, positions.ys[k]);
-            }
-            if (!fill_group(positions, tile, keys_.get() + first, end - first, static_cast<int32_t>(sourceTile),
-                            share))
+            while (end < count && keys_[end] >> kKeyPixelBits == sourceTile)
+                ++end;
+            if (!fill_group(positions, tile, keys_.get() + first, end - first, static_cast<int32_t>(sourceTile)))
                 return false;
             first = end;
         }
         return true;
     }
 
+    // One source tile's share, sampled straight from the held tile.
     bool fill_group(const TilePositions &positions, TileRaster &tile, const uint64_t *keys, int32_t count,
-                    int32_t sourceTile, const QI_Rect &share) {
+                    int32_t sourceTile) {
         if (kind_ == 1 && tile_is_blank(source_, sourceTile)) {
             warp_whiten_list(keys, count, tile);
             return true;
         }
-        if (!frame_get_rect(source_, share, region_.get()))
+        int32_t tx = sourceTile % sourceColumns_, ty = sourceTile / sourceColumns_;
+        const uint8_t *pixels = tiles_.tile(tx, ty);
+        if (!pixels)
             return false;
-        warp_sample_list(kind_, keys, count, positions, part_of(share), tile);
+        SourcePart part{pixels, tiles_.line(), tx * kTileSide, ty * kTileSide};
+        warp_sample_list(kind_, keys, count, positions, part, tile);
         return true;
     }
 
@@ -292,6 +349,8 @@ private:
     HeapBlock<AffineRows> rows_;
     HeapBlock<uint8_t> region_;
     uint32_t regionBytes_ = 0;
+    WarpSourceTiles tiles_;
+    HeapBlock<const uint8_t *> grid_; // the held tiles of one result tile
 };
 
 bool finite_block(const double *params, int32_t count) {

@@ -176,6 +176,7 @@ void widen_box(PixelBox &box, int64_t sx, int64_t sy) {
 // [-(2^31 - 1), n 2^32 - 2^31] (see fixed_pixel).
 constexpr Wide kLowest = -static_cast<Wide>(0x7FFFFFFF);
 Wide highest(int64_t n) { return static_cast<Wide>(n) * (static_cast<Wide>(1) << 32) - 0x80000000LL; }
+inline bool within(Fixed v, Wide high) { return v >= kLowest && v <= high; }
 
 } // namespace
 
@@ -198,8 +199,13 @@ bool warp_affine_rows(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int
     for (int32_t j = 0; j < h; ++j) {
         Fixed X = X0 + j * map.m1, Y = Y0 + j * map.m4;
         int32_t b = 0, e = w;
-        narrow_run(X, map.m0, kLowest, highX, b, e);
-        narrow_run(Y, map.m3, kLowest, highY, b, e);
+        // Inside is an interval along the row: when both ends are inside,
+        // so is the row, and no division is needed (most rows of a tile).
+        Fixed lastX = X + (w - 1) * map.m0, lastY = Y + (w - 1) * map.m3;
+        if (!(within(X, highX) && within(lastX, highX) && within(Y, highY) && within(lastY, highY))) {
+            narrow_run(X, map.m0, kLowest, highX, b, e);
+            narrow_run(Y, map.m3, kLowest, highY, b, e);
+        }
         rows.begin[j] = b;
         rows.end[j] = e;
         rows.x[j] = X + b * map.m0;
@@ -416,17 +422,9 @@ void warp_tile_region(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int
     bottom = ceil(maxY) + 2;
 }
 
-bool warp_tile_positions(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int32_t h, int32_t *xs,
+void warp_tile_positions(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int32_t h, int32_t *xs,
                          int32_t *ys, PixelBox &box) {
-    if (map.method == 1) {
-        AffineRows rows;
-        if (!warp_affine_rows(map, x0, y0, w, h, rows, box))
-            return false;
-        warp_rows_positions(rows, w, h, xs, ys);
-        return true;
-    }
     quad_positions(map, x0, y0, w, h, xs, ys, box);
-    return true;
 }
 
 } // namespace quill

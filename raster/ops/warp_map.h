@@ -98,7 +98,8 @@ struct AffineRows {
 };
 
 // The rows of the w x h tile at (x0, y0) of a method-1 map, and the
-// bounding box of its inside positions. False as for warp_tile_positions.
+// bounding box of its inside positions. False when the tile lies so far
+// off that its fixed-point positions would not fit (the work stops then).
 bool warp_affine_rows(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int32_t h, AffineRows &rows,
                       PixelBox &box);
 
@@ -106,12 +107,12 @@ bool warp_affine_rows(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int
 // warp_tile_positions), kOutside outside their runs.
 void warp_rows_positions(const AffineRows &rows, int32_t w, int32_t h, int32_t *xs, int32_t *ys);
 
-// Source pixel of every pixel of the w x h tile at (x0, y0) of the result:
-// xs[j * 128 + i], ys[j * 128 + i] for pixel (x0 + i, y0 + j), or xs =
-// kOutside for a pixel outside the source. `box` receives the bounding box
-// of the inside positions. False when a method-1 tile lies so far off that
-// its fixed-point positions would not fit (the work stops then).
-bool warp_tile_positions(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int32_t h, int32_t *xs,
+// Method 2: the source pixel of every pixel of the w x h tile at (x0, y0)
+// of the result: xs[j * 128 + i], ys[j * 128 + i] for pixel (x0 + i,
+// y0 + j), or xs = kOutside for a pixel outside the source. `box` receives
+// the bounding box of the inside positions. (Method 1 goes by rows,
+// warp_affine_rows, and writes positions only with warp_rows_positions.)
+void warp_tile_positions(const WarpMap &map, int32_t x0, int32_t y0, int32_t w, int32_t h, int32_t *xs,
                          int32_t *ys, PixelBox &box);
 
 } // namespace quill

@@ -42,6 +42,25 @@ void warp_sample_tile(int32_t kind, const TilePositions &positions, const Source
 // the fixed-point positions as it goes.
 void warp_sample_rows(int32_t kind, const AffineRows &rows, const SourcePart &part, TileRaster &tile);
 
+// Source tiles held in memory: tile (tx, ty) of the source, for tx0 <= tx
+// < tx0 + columns and ty0 <= ty < ty0 + rows, at tiles[(ty - ty0) *
+// columns + tx - tx0]; rows `line` bytes apart, 32 bytes readable behind
+// each tile.
+struct SourceGrid {
+    const uint8_t *const *tiles;
+    int32_t tx0, ty0, columns;
+    uint32_t line;
+};
+
+// True when the rows' steps make the source pixels of a row come in long
+// stretches of one source row (small turns, scales near 1): then
+// warp_sample_rows copies stretches, and warp_sample_rows_grid may be used.
+bool warp_rows_in_pieces(const AffineRows &rows);
+
+// As warp_sample_rows, for rows in pieces (warp_rows_in_pieces), straight
+// from the source tiles of `grid`, which holds every inside position.
+void warp_sample_rows_grid(int32_t kind, const AffineRows &rows, const SourceGrid &grid, TileRaster &tile);
+
 // As warp_sample_tile for the pixels listed in `keys` (the pixel index
 // j * 128 + i in the low 14 bits of each), whose sources `part` holds.
 void warp_sample_list(int32_t kind, const uint64_t *keys, int32_t count, const TilePositions &positions,
