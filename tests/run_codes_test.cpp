@@ -1,12 +1,12 @@
 /*
- * run_codes_test.cpp - the byte and pixel run codes (raster/core/run_codes)
+ * run_codes_test.cpp - the byte and pixel run codes (raster/codecs/run_codes)
  * against the plain coder and decoder kept here: an item at a time, runs
  * going on across row ends, pieces of at most 255, and the coder giving up
  * as soon as the code would reach its limit. The library codes bytes a word
  * at a time and decodes short runs with whole-word stores; its codes must
  * be the same bytes, and it must accept and refuse the same codes.
  */
-#include "raster/core/run_codes.h"
+#include "raster/codecs/run_codes.h"
 
 #include <gtest/gtest.h>
 
