@@ -105,9 +105,10 @@ convert)
     expect 0 convert sheet.yx again.tif
     cmp -s sheet.tif again.tif || fail "the chain changed the image"
     expect 0 demo sheet.yx --keep .
-    grep -q "^all 3 round trips match$" out.txt || { cat out.txt; fail "round trips of the converted file"; }
+    grep -q "^all 6 round trips match$" out.txt || { cat out.txt; fail "round trips of the converted file (and of it warped)"; }
     cmp -s sheet.roundtrip.tif sheet.tif || fail "the demo's TIFF of the tile file is not the first TIFF"
-    rm sheet.roundtrip.tif sheet.roundtrip.pcx sheet.roundtrip.yx
+    rm sheet.roundtrip.tif sheet.roundtrip.pcx sheet.roundtrip.yx sheet.roundtrip-warped.tif sheet.roundtrip-warped.pcx sheet.roundtrip-warped.yx
+    rm sheet.roundtrip.svg sheet.roundtrip.dxf view-*.png
     expect 2 demo --keep missing-directory
 
     # An EPS file whose TIFF preview is our TIFF loads as that image (the

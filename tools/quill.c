@@ -1163,7 +1163,8 @@ typedef struct {
 /* The display tour on the drawing (views, windows, drawing through a view),
  * then the drawing warped by 7 degrees and mirrored, saved and loaded back
  * like the samples. */
-static void tour_and_warp(const Output *out, int frame, int storage, Tally *tally) {
+static void tour_and_warp(const Output *out, int frame, const char *stem, int storage, Tally *tally) {
+    char warpedStem[300];
     const char *outDir = out->keep ? out->directory : ".";
     double c = cos(7 * kPi / 180), s = sin(7 * kPi / 180), params[6], start;
     int warped;
@@ -1182,7 +1183,8 @@ static void tour_and_warp(const Output *out, int frame, int storage, Tally *tall
     }
     printf("drawing turned 7 degrees and mirrored in %.3f s: %d x %d\n", seconds_now() - start,
            QI_FrameGetData(warped)->width, QI_FrameGetData(warped)->height);
-    round_trips(out, warped, "drawing-warped", storage, tally);
+    snprintf(warpedStem, sizeof warpedStem, "%s-warped", stem);
+    round_trips(out, warped, warpedStem, storage, tally);
     QI_FrameDelete(warped);
 }
 
@@ -1213,7 +1215,7 @@ static int demo_samples(const Output *out, int storage, Tally *tally) {
         print_frame("    ", frame, &facts);
         round_trips(out, frame, sample->stem, storage, tally);
         if (sample->fillKind == QI_KIND_BILEVEL && !g_interrupted)
-            tour_and_warp(out, frame, storage, tally);
+            tour_and_warp(out, frame, sample->stem, storage, tally);
         if (sample->fillKind == QI_KIND_BILEVEL && !g_interrupted && !quill_vectorise_demo(frame, out->keep ? out->directory : ".", sample->stem))
             ++tally->failures;
         QI_FrameDelete(frame);
@@ -1276,7 +1278,7 @@ static int command_demo(const Options *o) {
             file_stem(o->argv[0], stem, sizeof stem);
             round_trips(&out, frame, stem, o->storage, &tally);
             if (QI_FrameGetData(frame)->kind == QI_KIND_BILEVEL && !g_interrupted) {
-                tour_and_warp(&out, frame, o->storage, &tally);
+                tour_and_warp(&out, frame, stem, o->storage, &tally);
                 if (!g_interrupted && !quill_vectorise_demo(frame, out.keep ? out.directory : ".", stem))
                     ++tally.failures;
             }
