@@ -130,8 +130,9 @@ QI_API int QI_SetMessage(int slot, intptr_t value);
  */
 QI_API void QI_FrameLibraryInfo(int *frameCount, int *highestHandle);
 
-/* Sets the colour coding mode given to new colour frames; ignored when mode
- * is 0 or when the lossy coding tables were not loaded. */
+/* Sets the colour coding mode given to new grey and colour frames (1 plain,
+ * 2 to 4 lossy); ignored for a mode outside 1 to 4 or when the lossy coding
+ * tables were not loaded. */
 QI_API void QI_YXstateSwitch(int mode);
 
 /* Returns the colour coding mode for new frames (0 before the first start). */
@@ -208,8 +209,8 @@ QI_API int QI_IsTranspOperation(int32_t kind, int32_t colourA, int32_t colourB);
 /*
  * Reads `rect` (null: the whole frame) of a locked frame into `raster`, a
  * raster of the frame's kind with lines of QI_GetLineBWi(kind, rect width)
- * bytes. Returns 1, or 0 when the frame is unknown or unlocked, the rect
- * does not lie inside the frame, or a tile cannot be read.
+ * bytes. Returns 1, or 0 when the frame is unknown or unlocked, the raster
+ * is null, the rect does not lie inside the frame, or a tile cannot be read.
  */
 QI_API int QI_FrameGetRect(int frame, const QI_Rect *rect, uint8_t *raster);
 
@@ -234,30 +235,38 @@ QI_API int QI_FrameSetRectTransp(int frame, const QI_Rect *rect, const uint8_t *
  * Copies `rect` of a frame (null: all of it; the rect is clipped to the
  * frame) into a new unlocked frame of `kind` (0: the same) and `storage`
  * (0: the same). A whole frame of the same kind is copied record by record
- * without decoding. Returns the new handle, or -1.
+ * without decoding. Reports 0, the "Cloning" message, the share done as it
+ * goes (the answers are not heeded) and 100. Returns the new handle, or -1
+ * for an unknown frame, a rect that misses it, or a frame that cannot be
+ * locked or made, memory or a tile that fails (no frame is left then).
  */
 QI_API int QI_FrameClone(int frame, const QI_Rect *rect, int32_t kind, int32_t storage);
 
 /* Converts a whole raster from one kind to another (see the kinds above;
- * bilevel destinations keep their pad bits). */
+ * bilevel destinations keep their pad bits); the same kind is copied as it
+ * is. Does nothing for a null pointer or a size below 1. */
 QI_API void QI_DmriConvert(const uint8_t *source, int32_t width, int32_t height, int32_t sourceKind,
                            uint8_t *destination, int32_t destinationKind);
 
-/* Turns a raster upside down in place. Returns 1, or 0 when memory runs
+/* Turns a raster upside down in place. Returns 1 (also, doing nothing, for
+ * 0 lines or a line of 0 bytes), or 0 for a null raster or when memory runs
  * out. */
 QI_API int QI_DmriFlipVert(uint8_t *raster, uint32_t lineBytes, uint32_t lines);
 
 /*
  * on != 0: builds the reduced views (1/2, 1/4, 1/8) of a frame at least
- * 129 x 129 pixels, sampling the base; nothing when they exist. on == 0:
- * deletes them. Returns 1, or 0 on failure (no view is left then).
+ * 129 x 129 pixels, sampling the base, under the "Optimize" message (the
+ * answers are not heeded); nothing (and 1) when they exist or the frame is
+ * smaller. on == 0: deletes them. Returns 1, or 0 for an unknown frame or on
+ * failure (no view is left then).
  */
 QI_API int QI_FrameViewOptimize(int frame, int on);
 
 /*
  * Brings the views up to date after `rect` of the base changed (null:
- * rebuilds them). A rect one pixel wide or high changes nothing. Returns 1,
- * or 0 on failure.
+ * rebuilds them), re-sampling the changed area with the stretch. A rect one
+ * pixel wide or high, or a frame without views, changes nothing. Returns 1,
+ * or 0 for an unknown frame or on failure.
  */
 QI_API int QI_FrameViewUpdate(int frame, const QI_Rect *rect);
 
@@ -269,8 +278,13 @@ QI_API int QI_FrameViewUpdate(int frame, const QI_Rect *rect);
  * factors (source / destination per axis, truncated) or enlarging by
  * nearest neighbour, with the colour keys of QI_FrameSetRect. Bilevel
  * reductions keep thin lines. The source kind must not exceed the
- * destination's. Both frames keep their lock state. Returns 1 (also when a
- * size is below 1: nothing to do) or 0.
+ * destination's. Both frames keep their lock state. Progress: 0, the
+ * "Stretch" message, the share of destination tiles done (1 to 99) after
+ * each tile, then 100; the callback's answers are not heeded (the stretch
+ * runs to its end). Returns 1 (also when a size is below 1: nothing to do)
+ * or 0 (unknown frame, a source kind above the destination's, a frame that
+ * cannot be locked, or memory or a tile that fails; tiles done before then
+ * stay changed).
  */
 QI_API int QI_FrameStretchBlt(int dst, int dx, int dy, int dw, int dh, int src, int sx, int sy, int sw,
                               int sh, int32_t colourA, int32_t colourB);
@@ -359,8 +373,8 @@ QI_API int QI_FrameColorBoundaries(int frame);
  * take the colour's low byte in every byte of the buffer, padding included
  * (kind 1: the pattern of 8 pixels, 0xFF white, 0x00 black); kind 4 gives
  * each line's `width` pixels the colour's three low bytes and leaves the
- * line padding alone. Does nothing when `colour` is -1, `pixels` is null
- * or a size is below 1.
+ * line padding alone. Does nothing when `colour` is -1, `pixels` is null,
+ * a size is below 1 or `kind` is not 1 to 4.
  */
 QI_API void QI_DmriUniformFill(uint8_t *pixels, int width, int height, uint32_t colour, int kind);
 
@@ -412,7 +426,9 @@ QI_API int QI_FrameTransform(int frame, int method, double *params, int *origin,
  */
 
 /*
- * Converts (B, G, R) pixels to (Y, U, V) with integer arithmetic:
+ * Converts the (B, G, R) pixels of a raster of `height` lines of
+ * QI_GetLineBWi(4, width) bytes to (Y, U, V) in place (nothing for a null
+ * raster or a size below 1), with integer arithmetic:
  * Y = (117 B + 601 G + 306 R) >> 10, U = (512 B - 339 G - 173 R + 130048)
  * >> 10, V = (-83 B - 429 G + 512 R + 130048) >> 10, each clamped to
  * 0..255. Black (0, 0, 0) gives (0, 127, 127), white gives (255, 127, 127).
@@ -420,8 +436,8 @@ QI_API int QI_FrameTransform(int frame, int method, double *params, int *origin,
 QI_API void QI_DmriBGRtoYUV(uint8_t *raster, int32_t width, int32_t height);
 
 /*
- * Converts (Y, U, V) pixels back to (B, G, R) through the inverse of the
- * matrix above (truncated, clamped to 0..255). Not an exact inverse: a
+ * Converts (Y, U, V) pixels back to (B, G, R) in place, on the same terms,
+ * through the inverse of the matrix above (truncated, clamped to 0..255). Not an exact inverse: a
  * component may come back up to a few units below its original value.
  */
 QI_API void QI_DmriYUVtoBGR(uint8_t *raster, int32_t width, int32_t height);
@@ -448,9 +464,10 @@ QI_API int QI_DmriMarkColors(const uint8_t *source, int32_t width, int32_t heigh
 
 /*
  * Scales the intensity of the pixels of `rect` (null: the whole frame) by
- * factor / 256: grey bytes and Y become min(255, (byte * factor) >> 8); U
- * and V are scaled about 127 ((c - 127) * factor / 256, truncated, added
- * to 127 and clamped), as scaling B, G and R would. 256 changes nothing.
+ * factor / 256: every byte of a pixel becomes min(255, (byte * factor) >> 8),
+ * grey bytes and Y, U and V of colour pixels alike (so a colour other than
+ * a neutral one changes its hue: U and V are not scaled about 127). 256
+ * changes nothing.
  * The frame keeps its lock state. Returns 1 when done, and at once for a
  * bilevel frame; 0 for an unknown frame, a rect not inside it, a negative
  * factor, a frame that cannot be locked, or memory or a tile that fails
@@ -747,7 +764,8 @@ QI_API int QI_DmriFillRunMatxI_BW(uint8_t *pixels, const QI_Rect *pixelsRect, co
 /*
  * Draws a one-pixel line from `from` to `to`, both ends included, in a
  * bilevel raster: white when `colour` is exactly QI_COLOR_WHITE, else black.
- * Points outside the raster are dropped. Returns 1, or 0 for bad arguments.
+ * Points outside the raster are dropped; ends that coincide draw nothing.
+ * Returns 1, or 0 for a null pointer or a size below 1.
  */
 QI_API int QI_DmriLine_BW(uint8_t *pixels, int width, int height, const QI_Point *from, const QI_Point *to,
                           uint32_t colour);

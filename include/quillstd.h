@@ -36,7 +36,7 @@ extern "C" {
  * Returns 1 when the block was resized and *block updated; 0 on failure, in
  * which case *block still holds the old, intact block (still the caller's).
  * A size of 0 releases the block, sets *block to null and returns 1, so the
- * caller's variable never holds a released address.
+ * caller's variable never holds a released address. A null `block` returns 0.
  */
 QS_API int qs_realloc(void **block, uint32_t size);
 
@@ -56,17 +56,22 @@ QS_API void qs_free(void **block);
  * Widens a Wpoly to a new DWpoly, adding (dx, dy) to every point. The 16-bit
  * coordinates are read as unsigned before the offset is added; the sums wrap
  * in 32-bit two's complement. Returns the new DWpoly (the caller's, release
- * with qs_free) or null when memory runs out. `wpoly` is not changed.
+ * with qs_free), or null for a null `wpoly`, a negative count or one whose
+ * DWpoly would not fit 2^31 bytes, or when memory runs out. `wpoly` is not
+ * changed.
  */
 QS_API void *qs_WpolyToDWpoly(const void *wpoly, int32_t dx, int32_t dy);
 
 /*
  * Narrows a DWpoly to a Wpoly in place: every coordinate keeps its low 16
  * bits. The block keeps its size; its first 4 + 4n bytes are the Wpoly.
+ * Nothing happens for a null pointer.
  */
 QS_API void qs_DWpolyToWpoly(void *dwpoly);
 
-/* Rounds halves towards plus infinity: 2.5 -> 3, -2.5 -> -2, -2.6 -> -3. */
+/* Rounds halves towards plus infinity: 2.5 -> 3, -2.5 -> -2, -2.6 -> -3.
+ * Results beyond the int32 range clamp to INT32_MIN or INT32_MAX; a NaN
+ * gives INT32_MIN. */
 QS_API int32_t qs_dround(double x);
 
 /* 1 when x > 0, 0 when x == 0 (also -0.0), -1 when x < 0; a NaN gives 1. */
