@@ -29,6 +29,7 @@
  */
 #include "warp_source_tiles.h"
 
+#include "../../base/raster_line.h"
 #include "../core/pixel_copy.h"
 #include "../core/tile_walk.h"
 #include "../core/tiles.h"
@@ -45,7 +46,7 @@ bool WarpSourceTiles::allocate(int32_t frame, int32_t slots) {
     kind_ = f->kind;
     columns_ = tile_columns(*f);
     slots_ = slots;
-    line_ = QI_GetLineBWi(kind_, kTileSide);
+    line_ = raster_line_bytes(kind_, kTileSide);
     slotBytes_ = tile_bytes(kind_) + kPadBytes;
     if (!pixels_.allocate(static_cast<size_t>(slotBytes_) * static_cast<size_t>(slots)) ||
         !keys_.allocate(static_cast<size_t>(slots)) || !used_.allocate(static_cast<size_t>(slots)))
@@ -99,7 +100,7 @@ const uint8_t *WarpSourceTiles::tile(int32_t tx, int32_t ty) {
 
 bool WarpSourceTiles::read_rect(const QI_Rect &rect, uint8_t *raster) {
     PixelCopier copier(kind_, kind_, -1, -1);
-    uint32_t line = QI_GetLineBWi(kind_, rect.right - rect.left + 1);
+    uint32_t line = raster_line_bytes(kind_, rect.right - rect.left + 1);
     for (int32_t ty = rect.top / kTileSide; ty <= rect.bottom / kTileSide; ++ty) {
         int32_t top = ty * kTileSide > rect.top ? ty * kTileSide : rect.top;
         int32_t bottom = ty * kTileSide + kTileSide - 1 < rect.bottom ? ty * kTileSide + kTileSide - 1 : rect.bottom;

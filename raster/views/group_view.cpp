@@ -22,6 +22,7 @@
 #include "usframes.h"
 
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
 #include "../core/rect_utils.h"
@@ -115,7 +116,7 @@ bool draw_view(const Group &g, int32_t k, int32_t frame, const QI_Rect &block, d
 
 bool render_blocks(const Group &g, int32_t frame, int32_t W, int32_t H) {
     ScopedFrameLock lock(frame);
-    HeapBlock<uint8_t> buffer(static_cast<size_t>(QI_GetLineBWi(g.kind, kBlock)) * kBlock);
+    HeapBlock<uint8_t> buffer(static_cast<size_t>(raster_line_bytes(g.kind, kBlock)) * kBlock);
     if (!lock.ok() || !buffer)
         return false;
     double px = (g.maxX - g.minX) / W, py = (g.maxY - g.minY) / H;

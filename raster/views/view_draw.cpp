@@ -33,6 +33,7 @@
 #include "usframes.h"
 
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
 #include "../core/rect_utils.h"
@@ -173,8 +174,8 @@ bool copy_oriented(int32_t base, const QI_Rect &rect, int32_t frame, int o) {
     const QI_FrameRecord *b = frame_lookup(base);
     int32_t W = b->width, H = b->height, kind = b->kind, width = rect.right - rect.left + 1;
     constexpr int32_t kBand = 128;
-    uint32_t line = QI_GetLineBWi(kind, width);
-    size_t across = static_cast<size_t>(line) * kBand, down = static_cast<size_t>(QI_GetLineBWi(kind, kBand)) * width;
+    uint32_t line = raster_line_bytes(kind, width);
+    size_t across = static_cast<size_t>(line) * kBand, down = static_cast<size_t>(raster_line_bytes(kind, kBand)) * width;
     HeapBlock<uint8_t> band(across), turned(across > down ? across : down);
     ScopedFrameLock lockBase(base), lockFrame(frame);
     if (!band || !turned || !lockBase.ok() || !lockFrame.ok())
@@ -184,7 +185,7 @@ bool copy_oriented(int32_t base, const QI_Rect &rect, int32_t frame, int o) {
         if (!frame_get_rect(base, part, band.get()))
             return false;
         QI_Rect target = oriented_rect(o, W, H, part);
-        uint32_t targetLine = QI_GetLineBWi(kind, target.right - target.left + 1);
+        uint32_t targetLine = raster_line_bytes(kind, target.right - target.left + 1);
         for (int32_t v = part.top; v <= part.bottom; ++v)
             for (int32_t u = part.left; u <= part.right; ++u) {
                 int32_t x, y;
@@ -311,7 +312,7 @@ bool paint_pieces(int32_t frame, void *const *pieces, int32_t count, const doubl
     size_t largest = 0;
     for (int32_t i = 0; i < count; ++i)
         largest = std::max(largest, piece_bytes(pieces[i]));
-    HeapBlock<uint8_t> scratch(largest), mask(static_cast<size_t>(QI_GetLineBWi(1, kTileSide)) * kTileSide);
+    HeapBlock<uint8_t> scratch(largest), mask(static_cast<size_t>(raster_line_bytes(1, kTileSide)) * kTileSide);
     HeapBlock<QI_Rect> boxes(static_cast<size_t>(count));
     HeapBlock<int32_t> inBand(static_cast<size_t>(count));
     if (!scratch || !boxes || !mask || !inBand)
@@ -347,7 +348,7 @@ bool paint_pieces(int32_t frame, void *const *pieces, int32_t count, const doubl
                 if (!meets(boxes[i], cell))
                     continue;
                 if (!painted)
-                    memset(mask.get(), 0xFF, static_cast<size_t>(QI_GetLineBWi(1, kTileSide)) * kTileSide);
+                    memset(mask.get(), 0xFF, static_cast<size_t>(raster_line_bytes(1, kTileSide)) * kTileSide);
                 painted = true;
                 if (!fill_polygons_into(mapped(i), false, mask.get(), cell))
                     return false;

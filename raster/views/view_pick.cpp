@@ -18,6 +18,7 @@
 #include "usframes.h"
 
 #include "../../base/holder.h"
+#include "../../base/raster_line.h"
 #include "../colour/colour_lists.h"
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
@@ -82,7 +83,7 @@ private:
 int32_t *colours_in(int32_t frame, const QI_Rect &rect, int32_t &count) {
     const QI_FrameRecord *f = frame_lookup(frame);
     int32_t kind = f->kind, width = rect.right - rect.left + 1;
-    uint32_t sourceLine = QI_GetLineBWi(kind, width), line = QI_GetLineBWi(4, width);
+    uint32_t sourceLine = raster_line_bytes(kind, width), line = raster_line_bytes(4, width);
     HeapBlock<uint8_t> source(static_cast<size_t>(sourceLine) * kBandRows), colour(static_cast<size_t>(line) * kBandRows);
     ScopedFrameLock lock(frame);
     if (!source || !colour || !lock.ok())
