@@ -224,10 +224,24 @@ bool mark_filtered(const Render &r, const uint8_t *raster, uint8_t *mask) {
     return true;
 }
 
+// Sets the mask bits of pixels [from, to) of a row, whole bytes at a time.
+void set_bits(uint8_t *row, int32_t from, int32_t to) {
+    while (from < to && (from & 7) != 0)
+        row[from >> 3] |= static_cast<uint8_t>(0x80u >> (from & 7)), ++from;
+    int32_t bytes = (to - from) >> 3;
+    if (bytes > 0) {
+        memset(row + (from >> 3), 0xFF, static_cast<size_t>(bytes));
+        from += bytes << 3;
+    }
+    for (; from < to; ++from)
+        row[from >> 3] |= static_cast<uint8_t>(0x80u >> (from & 7));
+}
+
 void mark_outside(uint8_t *row, int32_t width, int32_t from, int32_t to) {
-    for (int32_t x = 0; x < width; ++x)
-        if (x < from || x >= to)
-            row[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+    from = std::min(std::max(from, 0), width);
+    to = std::min(std::max(to, from), width);
+    set_bits(row, 0, from);
+    set_bits(row, to, width);
 }
 
 // The window columns [from, to) of the placement on the centre line of a
