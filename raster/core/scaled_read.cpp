@@ -48,6 +48,12 @@ namespace {
 
 constexpr double kOneToOne = 0.01;
 
+// The right or bottom edge of a straight copy: an edge on a whole number
+// ends at the pixel before it.
+int32_t last_before(double edge) {
+    return edge == floor(edge) ? static_cast<int32_t>(edge) - 1 : static_cast<int32_t>(edge);
+}
+
 // Source index of every destination index along an axis, -1 outside the
 // source's [0, limit).
 void build_axis(double a, double b, int32_t n, int32_t limit, int32_t *out) {
@@ -172,9 +178,7 @@ bool read_one_to_one(const ScaledRead &r, int32_t frame, double x0, double y0, d
         return false;
     const QI_FrameRecord *f = frame_lookup(frame);
     int32_t originX = static_cast<int32_t>(x0), originY = static_cast<int32_t>(y0);
-    // A right or bottom edge on a whole number ends at the pixel before it.
-    int32_t right = x1 == floor(x1) ? static_cast<int32_t>(x1) - 1 : static_cast<int32_t>(x1);
-    int32_t bottom = y1 == floor(y1) ? static_cast<int32_t>(y1) - 1 : static_cast<int32_t>(y1);
+    int32_t right = last_before(x1), bottom = last_before(y1);
     QI_Rect want{originX, originY, right, bottom};
     QI_Rect limit{0, 0, f->width - 1, f->height - 1}, buffer{originX, originY, originX + r.width - 1,
                                                                originY + r.height - 1};
@@ -243,7 +247,43 @@ bool read_sampled(const ScaledRead &r, const ReadPlan &plan, bool skipBlank, boo
 
 bool near_one(double s) { return fabs(1.0 - s) <= kOneToOne; }
 
+// The straight copy's map of an axis: pixel i reads trunc(a) + i while that
+// lies in the frame and not past the region's edge b.
+void build_straight_axis(double a, double b, int32_t n, int32_t limit, int32_t *out) {
+    int32_t origin = static_cast<int32_t>(a), last = last_before(b);
+    for (int32_t d = 0; d < n; ++d) {
+        int64_t p = static_cast<int64_t>(origin) + d;
+        out[d] = p >= 0 && p < limit && p <= last ? static_cast<int32_t>(p) : -1;
+    }
+}
+
 } // namespace
+
+bool choose_sampling(const ScaledRead &r, SampleChoice &choice) {
+    double sx = (r.x1 - r.x0) / r.width, sy = (r.y1 - r.y0) / r.height;
+    if (!(sx > 0) || !(sy > 0))
+        return false; // an empty region reads nothing
+    choice = SampleChoice{r.frame, true, r.x0, r.y0, r.x1, r.y1, 1.0};
+    if (near_one(sx) && near_one(sy))
+        return true;
+    double scale = sx > sy ? sx : sy;
+    ReadPlan plan = choose_source(r, scale);
+    // A view that matches the scale is read straight.
+    bool straight = near_one((plan.x1 - plan.x0) / r.width) && near_one((plan.y1 - plan.y0) / r.height);
+    choice = SampleChoice{plan.frame, straight, plan.x0, plan.y0, plan.x1, plan.y1, scale};
+    return true;
+}
+
+void sample_maps(const SampleChoice &c, int32_t frameWidth, int32_t frameHeight, int32_t width, int32_t height,
+                 int32_t *columnOf, int32_t *rowOf) {
+    auto axis = c.straight ? build_straight_axis : build_axis;
+    axis(c.x0, c.x1, width, frameWidth, columnOf);
+    axis(c.y0, c.y1, height, frameHeight, rowOf);
+}
+
+void next_tile_run(const int32_t *map, int32_t n, int32_t from, int32_t &begin, int32_t &end) {
+    next_run(map, n, from, begin, end);
+}
 
 bool scaled_read(const ScaledRead &r) {
     if (r.width < 1 || r.height < 1)
@@ -256,18 +296,14 @@ bool scaled_read(const ScaledRead &r) {
     bool skipBlank = r.kind == 1 && greyOff && plainKeys;
     if (skipBlank)
         memset(r.buffer, 0xFF, static_cast<size_t>(raster_line_bytes(1, r.width)) * r.height);
-    double sx = (r.x1 - r.x0) / r.width, sy = (r.y1 - r.y0) / r.height;
-    if (!(sx > 0) || !(sy > 0))
-        return true; // an empty region reads nothing
-    if (near_one(sx) && near_one(sy))
-        return read_one_to_one(r, r.frame, r.x0, r.y0, r.x1, r.y1, skipBlank);
-    double scale = sx > sy ? sx : sy;
-    ReadPlan plan = choose_source(r, scale);
-    // A view that matches the scale is read straight.
-    if (near_one((plan.x1 - plan.x0) / r.width) && near_one((plan.y1 - plan.y0) / r.height))
-        return read_one_to_one(r, plan.frame, plan.x0, plan.y0, plan.x1, plan.y1, skipBlank);
+    SampleChoice c;
+    if (!choose_sampling(r, c))
+        return true;
+    if (c.straight)
+        return read_one_to_one(r, c.frame, c.x0, c.y0, c.x1, c.y1, skipBlank);
+    ReadPlan plan{c.frame, c.x0, c.y0, c.x1, c.y1, c.scale};
     const QI_FrameRecord *source = frame_lookup(plan.frame);
-    bool fold = source && source->kind == 1 && greyOff && scale >= 2;
+    bool fold = source && source->kind == 1 && greyOff && c.scale >= 2;
     return read_sampled(r, plan, skipBlank, fold);
 }
 

@@ -26,6 +26,44 @@ struct ScaledRead {
 // are. Returns false when a frame cannot be locked or a tile read fails.
 bool scaled_read(const ScaledRead &request);
 
+// How a scaled read samples: the frame or reduced view it reads, the region
+// in that frame's coordinates, and whether the read is a straight copy
+// (pixel i of an axis reads trunc(x0) + i) or nearest neighbour (pixel d
+// reads floor(x0 + (d + 0.5) * (x1 - x0) / n)). False for an empty region.
+// Engines that sample the way the scaled read does share these, so that
+// their pixels agree with it exactly.
+struct SampleChoice {
+    int32_t frame;
+    bool straight;
+    double x0, y0, x1, y1;
+    double scale; // the larger source-per-destination scale
+};
+bool choose_sampling(const ScaledRead &request, SampleChoice &choice);
+
+// The source column of each of `width` destination columns and the source
+// row of each of `height` rows under a choice; -1 outside the frame.
+void sample_maps(const SampleChoice &choice, int32_t frameWidth, int32_t frameHeight, int32_t width, int32_t height,
+                 int32_t *columnOf, int32_t *rowOf);
+
+// The run [begin, end) of destination indices from `from` on whose source
+// index lies in one tile; begin == n when no valid index is left.
+void next_tile_run(const int32_t *map, int32_t n, int32_t from, int32_t &begin, int32_t &end);
+
+// Counts, for scale to grey, the white pixels among the n x n samples of
+// each of width x height destination pixels: the samples are the pixels a
+// scaled read of the region into a bilevel raster n times finer would read
+// (samples outside the frame count as white). The frame must be bilevel.
+// Returns false when the frame cannot be locked, memory runs out or a tile
+// read fails.
+struct GreyCount {
+    int32_t frame;
+    double x0, y0, x1, y1;
+    int32_t n;             // 4 or 8
+    int32_t width, height; // destination size
+    uint8_t *counts;       // width x height, 0 to n * n
+};
+bool grey_count_read(const GreyCount &request);
+
 // A stretch of the rect (sx, sy, sw x sh) of frame `source` into the rect
 // (dx, dy, dw x dh) of frame `destination`, with the colour keys of
 // QI_FrameSetRect.

@@ -10,13 +10,13 @@
  * window whose pixels fall on whole frame pixels (1:1 at a whole offset)
  * reads each frame pixel once, unscaled.
  *
- * Scale to grey renders a bilevel view n times finer (n = 4 or 8) and
- * counts the white pixels of each n x n block through the byte table of
- * 4 x (bits set): eight lookups per pixel for n = 8, four per pixel for
- * n = 4 (one nibble each). The fine raster is rendered in bands of at most
- * 1 MiB, so a large window never holds more than its result and one band
- * (an 8-fold 1920 x 1080 window would otherwise take 16.6 MB, 8 times its
- * result).
+ * Scale to grey samples a bilevel view n times finer (n = 4 or 8) and
+ * counts the white samples of each n x n block. The counts come straight
+ * from the tiles (the grey count engine beside the scaled read), without
+ * building the fine raster, in bands of at most 1 MiB of counts: a large
+ * window never holds more than its result and one band. Bands that are too
+ * thin cost tile decodes (a tile row shared by two bands is decoded twice),
+ * so they are as tall as that bound allows: 546 rows of a 1920-pixel window.
  *
  * The mask marks what must not be painted: the colours hidden by the
  * filter, and for an oblique view the parts of each row outside the
@@ -34,7 +34,6 @@
 #include "usframes.h"
 
 #include "../../base/holder.h"
-#include "../core/bit_tables.h"
 #include "../core/library_state.h"
 #include "../core/rect_utils.h"
 #include "../core/scaled_read.h"
@@ -129,41 +128,29 @@ bool read_region(const Render &r, double y0, double y1, uint8_t *buffer, int32_t
     return scaled_read(read);
 }
 
-// Counts the white pixels of each n x n block of `fine` into one grey row.
-void grey_row(const uint8_t *fine, uint64_t fineLine, int32_t n, int32_t width, uint8_t *out) {
-    const uint8_t *bits = kFourTimesBitCount.value;
-    for (int32_t x = 0; x < width; ++x) {
-        uint32_t sum = 0;
-        if (n == 8) {
-            for (int32_t k = 0; k < 8; ++k)
-                sum += bits[fine[k * fineLine + x]];
-        } else {
-            uint8_t keep = (x & 1) ? 0x0F : 0xF0;
-            for (int32_t k = 0; k < 4; ++k)
-                sum += bits[fine[k * fineLine + (x >> 1)] & keep];
-            sum *= 4;
-        }
-        out[x] = static_cast<uint8_t>(sum > 255 ? 255 : sum);
-    }
-}
-
-// Renders the bilevel view n-fold and reduces it to grey, band by band.
+// Renders the bilevel view n-fold reduced to grey, in bands of rows: the
+// white samples of each pixel counted straight from the tiles, then scaled
+// to 0..255 (64 samples of 4 each, 16 of 16 each; all white clips to 255).
 bool render_grey(const Render &r, int32_t n, uint8_t *raster) {
-    uint64_t fineLine = line_bytes(1, n * r.w);
-    uint64_t perRow = fineLine * n;
-    int32_t band = static_cast<int32_t>(std::min<uint64_t>(r.h, std::max<uint64_t>(1, kBandBytes / perRow)));
-    HeapBlock<uint8_t> fine;
-    if (!fine.allocate(perRow * band))
+    int32_t band = static_cast<int32_t>(std::min<uint64_t>(r.h, std::max<uint64_t>(1, kBandBytes / r.w)));
+    HeapBlock<uint8_t> counts;
+    if (!counts.allocate(static_cast<size_t>(r.w) * band))
         return false;
     uint64_t line = line_bytes(2, r.w);
     double step = (r.fy1 - r.fy0) / r.h;
+    uint32_t weight = static_cast<uint32_t>(256 / (n * n));
     for (int32_t row = 0; row < r.h; row += band) {
         int32_t rows = std::min(band, r.h - row);
-        if (!read_region(r, r.fy0 + row * step, r.fy0 + (row + rows) * step, fine.get(), 1, n * r.w, n * rows,
-                         -1, -1))
+        GreyCount count{r.v->frame, r.fx0, r.fy0 + row * step, r.fx1, r.fy0 + (row + rows) * step,
+                        n, r.w, rows, counts.get()};
+        if (!grey_count_read(count))
             return false;
-        for (int32_t k = 0; k < rows; ++k)
-            grey_row(fine.get() + k * perRow, fineLine, n, r.w, raster + (row + k) * line);
+        for (int32_t k = 0; k < rows; ++k) {
+            const uint8_t *in = counts.get() + static_cast<size_t>(k) * r.w;
+            uint8_t *out = raster + (row + k) * line;
+            for (int32_t x = 0; x < r.w; ++x)
+                out[x] = static_cast<uint8_t>(std::min<uint32_t>(255, in[x] * weight));
+        }
     }
     return true;
 }
