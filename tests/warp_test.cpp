@@ -778,7 +778,8 @@ TEST_F(WarpReportTest, RefusedArgumentsGiveMinusOneWithoutReportOrFrame) {
 
 TEST_F(WarpReportTest, ReportsAndLockStates) {
     std::mt19937 random(30);
-    int frame = frame_from(random_raster(300, 500, 4, random));
+    // Tall enough for several bands of rows (a colour band is 3 tile rows).
+    int frame = frame_from(random_raster(300, 1200, 4, random));
     for (bool locked : {false, true}) {
         if (locked) {
             ASSERT_EQ(QI_FrameLock(frame), 1);
@@ -791,7 +792,7 @@ TEST_F(WarpReportTest, ReportsAndLockStates) {
         EXPECT_EQ(QI_FrameGetData(result)->locked, 0);
         EXPECT_EQ(QI_FrameGetData(result)->kind, 4);
         const std::vector<intptr_t> &v = g_reports.values;
-        ASSERT_GE(v.size(), 7u) << "0, the message, a report per band of 128 rows, 100";
+        ASSERT_GE(v.size(), 7u) << "0, the message, a report per band of rows, 100";
         EXPECT_EQ(v[0], 0);
         EXPECT_EQ(v[1], 5010);
         EXPECT_EQ(v.back(), 100);
@@ -814,7 +815,9 @@ TEST_F(WarpReportTest, ReportsAndLockStates) {
 TEST_F(WarpReportTest, CancelledWarpsLeaveNoFrameAndReport100) {
     std::mt19937 random(31);
     for (int storage : {QI_STORAGE_MEMORY, QI_STORAGE_SWAP}) {
-        int frame = frame_from(random_raster(200, 300, 2, random), storage);
+        // Three bands of rows (a grey band is 8 tile rows): a refusal at
+        // each report, then at none.
+        int frame = frame_from(random_raster(200, 2600, 2, random), storage);
         for (int refuse = 1;; ++refuse) {
             reset(refuse);
             const double turn[6] = {0.9, 0.2, 0, -0.2, 0.9, 0};
