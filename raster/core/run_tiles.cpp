@@ -87,10 +87,15 @@ bool RunGrid::init(int32_t width) {
            record_.allocate(kRawTileBytes) && coder_.allocate(t6_workspace_entries(kTileSide));
 }
 
+// Every cell starts empty, so that a row only touches the cells its runs
+// reach: clearing a band's cells in one pass costs less than clearing each
+// row's cells across the columns (a 1 KB stride) as rows come; on the
+// drawing page that took a third of the time spent cutting rows.
 void RunGrid::start(int32_t rows) {
     rows_ = rows;
     added_ = 0;
     used_ = 0;
+    memset(cells_.get(), 0, sizeof(Cell) * static_cast<size_t>(columns_) * kRows);
 }
 
 bool RunGrid::reserve(size_t entries) {
@@ -119,8 +124,6 @@ bool RunGrid::add_row(const uint16_t *pairs, uint32_t count) {
     if (!reserve(used_ + 2 * (static_cast<size_t>(count) + static_cast<size_t>(columns_))))
         return false;
     const int32_t y = added_;
-    for (int32_t c = 0; c < columns_; ++c)
-        cells_[static_cast<size_t>(c) * kRows + static_cast<size_t>(y)] = Cell{0, 0};
     uint16_t *out = pairs_.get();
     uint32_t lastEnd = 0;
     for (uint32_t i = 0; i < count; ++i) {
@@ -233,7 +236,16 @@ bool RunGrid::load_tile_row(int32_t frame, int32_t tileRow) {
 
 // ---- The run coder -----------------------------------------------------------
 
-size_t run_coder_scratch() { return kRawTileBytes + 2 * static_cast<size_t>(t6_workspace_entries(kTileSide)); }
+// Scratch of the coder: the encoder's lines, each column's record length,
+// and the band's records one after another, each behind room for the tile
+// store's 4-byte header.
+constexpr size_t kHeaderRoom = 4;
+
+size_t run_coder_scratch(int32_t width) {
+    size_t columns = static_cast<size_t>((width + kTileSide - 1) / kTileSide);
+    return 2 * static_cast<size_t>(t6_workspace_entries(kTileSide)) + columns * sizeof(int32_t) +
+           columns * (kHeaderRoom + kRawTileBytes);
+}
 
 namespace {
 
@@ -274,17 +286,34 @@ int32_t code_column(const RunGrid &grid, int32_t c, int32_t tileWidth, uint8_t *
 
 } // namespace
 
+// A band of tiles that hold no record yet (a load) goes to the store in one
+// write; a band that replaces records (the turns) goes tile by tile, each
+// record to its old place where it fits, as the pixel path writes it.
 bool code_tile_row(int32_t frame, int32_t tileRow, const RunGrid &grid, uint8_t *scratch) {
     const QI_FrameRecord *f = frame_lookup(frame);
     if (!f || !f->locked || f->kind != 1 || f->width != grid.width() || tileRow < 0 || tileRow >= tile_rows(*f) ||
         grid.rows() != min32(kTileSide, f->height - tileRow * kTileSide))
         return false;
-    const int32_t store = f->tileStore, columns = grid.columns(), width = grid.width();
-    uint16_t *workspace = reinterpret_cast<uint16_t *>(scratch + kRawTileBytes);
+    const int32_t store = f->tileStore, columns = grid.columns(), width = grid.width(), first = tileRow * columns;
+    uint16_t *workspace = reinterpret_cast<uint16_t *>(scratch);
+    int32_t *lengths = reinterpret_cast<int32_t *>(scratch + 2 * static_cast<size_t>(t6_workspace_entries(kTileSide)));
+    uint8_t *records = reinterpret_cast<uint8_t *>(lengths + columns);
+    bool fresh = true;
+    size_t at = 0;
     for (int32_t c = 0; c < columns; ++c) {
-        int32_t length = code_column(grid, c, tile_width(width, c), scratch, workspace);
-        if (!tile_store_write(store, tileRow * columns + c, scratch, length))
+        lengths[c] = code_column(grid, c, tile_width(width, c), records + at + kHeaderRoom, workspace);
+        if (lengths[c] >= 0)
+            at += kHeaderRoom + static_cast<size_t>(lengths[c]);
+        fresh = fresh && tile_is_blank(frame, first + c);
+    }
+    if (fresh)
+        return tile_store_append(store, first, columns, lengths, records);
+    at = 0;
+    for (int32_t c = 0; c < columns; ++c) {
+        if (!tile_store_write(store, first + c, records + at + kHeaderRoom, lengths[c]))
             return false;
+        if (lengths[c] >= 0)
+            at += kHeaderRoom + static_cast<size_t>(lengths[c]);
     }
     return true;
 }

@@ -80,11 +80,12 @@ private:
 
 // Codes every tile column of `grid` into tile row `tileRow` of the locked
 // bilevel frame (the grid's band must be that tile row's height and its
-// width the frame's), tiles from the left. `scratch` is run_coder_scratch()
-// bytes. False when a tile cannot be coded or stored; the tiles before it
-// stay written, each one whole.
+// width the frame's), tiles from the left. `scratch` is
+// run_coder_scratch(width) bytes, aligned for uint32. False when a tile
+// cannot be coded or stored; the tiles before it stay written, each one
+// whole (a band of tiles that had no record is written all or nothing).
 bool code_tile_row(int32_t frame, int32_t tileRow, const RunGrid &grid, uint8_t *scratch);
-size_t run_coder_scratch();
+size_t run_coder_scratch(int32_t width);
 
 // Reverses a full-width black-run list in place: pixel x goes to
 // width - 1 - x, so (start, end) becomes (width - end, width - start) and

@@ -507,7 +507,7 @@ uint32_t complement_runs(const uint16_t *pairs, uint32_t count, uint32_t width, 
 bool TiffLoader::load_runs(int32_t frame) {
     // A complement has at most one pair more than the row it comes from.
     if (!grid_.init(static_cast<int32_t>(width_)) || !complement_.allocate(2 * (grid_.row_capacity() + 1)) ||
-        !coderScratch_.allocate(run_coder_scratch()))
+        !coderScratch_.allocate(run_coder_scratch(static_cast<int32_t>(width_))))
         return false;
     for (uint32_t s = 0; s < strips_; ++s)
         if (!load_strip_runs(s, frame))

@@ -245,7 +245,7 @@ Outcome mirror_runs_in_bands(int32_t frame, const QI_FrameRecord &f) {
     HeapBlock<uint16_t> row;
     HeapBlock<uint8_t> scratch;
     if (!source.init(width) || !result.init(width) || !row.allocate(2 * static_cast<size_t>(source.row_capacity())) ||
-        !scratch.allocate(run_coder_scratch()))
+        !scratch.allocate(run_coder_scratch(width)))
         return Outcome::NotStarted;
     for (int32_t tileRow = 0, top = 0; top < height; ++tileRow, top += kTileSide) {
         if (!progress_remaining(height - top, height) || !source.load_tile_row(frame, tileRow))
@@ -317,7 +317,7 @@ public:
             if (!g.init(width_))
                 return false;
         return outGrid_.init(width_) && row_.allocate(2 * static_cast<size_t>(outGrid_.row_capacity())) &&
-               scratch_.allocate(run_coder_scratch());
+               scratch_.allocate(run_coder_scratch(width_));
     }
 
     // Writes every result tile row; false when stopped (refused, or a read
