@@ -108,14 +108,6 @@ bool RunGrid::reserve(size_t entries) {
     return true;
 }
 
-bool RunGrid::column_blank(int32_t c) const {
-    const Cell *k = cells_.get() + static_cast<size_t>(c) * kRows;
-    for (int32_t y = 0; y < rows_; ++y)
-        if (k[y].count != 0)
-            return false;
-    return true;
-}
-
 bool RunGrid::add_row(const uint16_t *pairs, uint32_t count) {
     if (added_ >= rows_)
         return false;
@@ -241,44 +233,60 @@ bool RunGrid::load_tile_row(int32_t frame, int32_t tileRow) {
 // store's 4-byte header.
 constexpr size_t kHeaderRoom = 4;
 
+// In order: the column lengths (at the block's start, aligned), the
+// encoder's lines, a cell buffer, the records.
 size_t run_coder_scratch(int32_t width) {
     size_t columns = static_cast<size_t>((width + kTileSide - 1) / kTileSide);
-    return 2 * static_cast<size_t>(t6_workspace_entries(kTileSide)) + columns * sizeof(int32_t) +
+    return columns * sizeof(int32_t) + 2 * static_cast<size_t>(t6_workspace_entries(kTileSide)) + 4 * kCellPairs +
            columns * (kHeaderRoom + kRawTileBytes);
 }
 
 namespace {
 
-// Codes column c of the grid as tile_encode() would code its pixels: the
-// record's length in `out`, or kRecordBlank.
-int32_t code_column(const RunGrid &grid, int32_t c, int32_t tileWidth, uint8_t *out, uint16_t *workspace) {
-    if (grid.column_blank(c))
-        return kRecordBlank;
-    const int32_t rows = grid.rows();
+// Codes column c as tile_encode() would code its pixels: the record's
+// length in `out`, or kRecordBlank. White rows before the first black one
+// are counted and coded only once a black row comes: a blank tile, the
+// commonest on a drawing, costs no coding at all.
+int32_t code_column(const CellSource &cells, int32_t c, int32_t tileWidth, int32_t rows, uint8_t *out,
+                    uint16_t *workspace, uint16_t *buffer) {
     const uint32_t raw = raw_bytes(tileWidth, rows), bound = code_bound(raw);
     T6Encoder encoder;
-    if (encoder.init(static_cast<uint32_t>(tileWidth), workspace)) {
-        uint32_t length = 0;
-        int32_t y = 0;
-        for (; y < rows; ++y) {
-            uint32_t count;
-            const uint16_t *pairs = grid.cell(c, y, count);
-            int32_t n = encoder.encode_row(pairs, count, out + length, bound - length);
-            if (n < 0)
-                break;
-            length += static_cast<uint32_t>(n);
+    int32_t white = 0; // rows before the first black one; -1 once it came
+    uint32_t length = 0;
+    bool fits = true;
+    for (int32_t y = 0; y < rows && fits; ++y) {
+        uint32_t count;
+        const uint16_t *pairs = cells.cell_pairs(c, y, buffer, count);
+        if (white >= 0 && count == 0) {
+            ++white;
+            continue;
         }
-        if (y == rows) {
-            int32_t last = encoder.finish(out + length, bound - length);
-            if (last >= 0)
-                return static_cast<int32_t>(length) + last;
+        if (white >= 0) {
+            if (!encoder.init(static_cast<uint32_t>(tileWidth), workspace))
+                fits = false;
+            for (int32_t k = 0; k < white && fits; ++k) {
+                int32_t n = encoder.encode_row(nullptr, 0, out + length, bound - length);
+                fits = n >= 0;
+                length += fits ? static_cast<uint32_t>(n) : 0;
+            }
+            white = -1;
         }
+        int32_t n = fits ? encoder.encode_row(pairs, count, out + length, bound - length) : -1;
+        fits = n >= 0;
+        length += fits ? static_cast<uint32_t>(n) : 0;
+    }
+    if (white >= 0)
+        return kRecordBlank;
+    if (fits) {
+        int32_t last = encoder.finish(out + length, bound - length);
+        if (last >= 0)
+            return static_cast<int32_t>(length) + last;
     }
     // Too busy to code below the bound: the raw lines.
     uint32_t line = raster_line_bytes(1, tileWidth);
     for (int32_t y = 0; y < rows; ++y) {
         uint32_t count;
-        const uint16_t *pairs = grid.cell(c, y, count);
+        const uint16_t *pairs = cells.cell_pairs(c, y, buffer, count);
         unpack_black_runs(out + static_cast<size_t>(y) * line, static_cast<uint32_t>(tileWidth), pairs, count);
     }
     return static_cast<int32_t>(raw);
@@ -289,19 +297,20 @@ int32_t code_column(const RunGrid &grid, int32_t c, int32_t tileWidth, uint8_t *
 // A band of tiles that hold no record yet (a load) goes to the store in one
 // write; a band that replaces records (the turns) goes tile by tile, each
 // record to its old place where it fits, as the pixel path writes it.
-bool code_tile_row(int32_t frame, int32_t tileRow, const RunGrid &grid, uint8_t *scratch) {
+bool code_tile_row(int32_t frame, int32_t tileRow, const CellSource &cells, int32_t rows, uint8_t *scratch) {
     const QI_FrameRecord *f = frame_lookup(frame);
-    if (!f || !f->locked || f->kind != 1 || f->width != grid.width() || tileRow < 0 || tileRow >= tile_rows(*f) ||
-        grid.rows() != min32(kTileSide, f->height - tileRow * kTileSide))
+    if (!f || !f->locked || f->kind != 1 || tileRow < 0 || tileRow >= tile_rows(*f) ||
+        rows != min32(kTileSide, f->height - tileRow * kTileSide))
         return false;
-    const int32_t store = f->tileStore, columns = grid.columns(), width = grid.width(), first = tileRow * columns;
-    uint16_t *workspace = reinterpret_cast<uint16_t *>(scratch);
-    int32_t *lengths = reinterpret_cast<int32_t *>(scratch + 2 * static_cast<size_t>(t6_workspace_entries(kTileSide)));
-    uint8_t *records = reinterpret_cast<uint8_t *>(lengths + columns);
+    const int32_t store = f->tileStore, columns = tile_columns(*f), width = f->width, first = tileRow * columns;
+    int32_t *lengths = reinterpret_cast<int32_t *>(scratch);
+    uint16_t *workspace = reinterpret_cast<uint16_t *>(lengths + columns);
+    uint16_t *buffer = workspace + t6_workspace_entries(kTileSide);
+    uint8_t *records = reinterpret_cast<uint8_t *>(buffer + 2 * kCellPairs);
     bool fresh = true;
     size_t at = 0;
     for (int32_t c = 0; c < columns; ++c) {
-        lengths[c] = code_column(grid, c, tile_width(width, c), records + at + kHeaderRoom, workspace);
+        lengths[c] = code_column(cells, c, tile_width(width, c), rows, records + at + kHeaderRoom, workspace, buffer);
         if (lengths[c] >= 0)
             at += kHeaderRoom + static_cast<size_t>(lengths[c]);
         fresh = fresh && tile_is_blank(frame, first + c);
@@ -316,6 +325,48 @@ bool code_tile_row(int32_t frame, int32_t tileRow, const RunGrid &grid, uint8_t 
             at += kHeaderRoom + static_cast<size_t>(lengths[c]);
     }
     return true;
+}
+
+// ---- Turned cells ------------------------------------------------------------
+
+// Result tile c covers result pixels [x0, x1), source pixels [W - x1, W - x0):
+// the source cells are walked right to left and pair by pair backwards, so
+// that the mirrored pieces come out ascending; a piece that touches the one
+// before (across the source tile edge) is joined to it.
+const uint16_t *TurnedCells::cell_pairs(int32_t c, int32_t y, uint16_t *buffer, uint32_t &count) const {
+    const RunGrid &grid = *grids_[y];
+    if (!mirror_)
+        return grid.cell(c, rows_[y], count);
+    const uint32_t w = static_cast<uint32_t>(width_), x0 = static_cast<uint32_t>(c) * kTileSide;
+    const uint32_t x1 = x0 + kTileSide < w ? x0 + kTileSide : w;
+    const uint32_t low = w - x1, high = w - x0; // source range
+    uint32_t n = 0;
+    for (int32_t t = static_cast<int32_t>((high - 1) / kTileSide); t >= static_cast<int32_t>(low / kTileSide); --t) {
+        uint32_t k;
+        const uint16_t *p = grid.cell(t, rows_[y], k);
+        const uint32_t origin = static_cast<uint32_t>(t) * kTileSide;
+        for (uint32_t i = k; i-- > 0;) {
+            uint32_t s = p[2 * i] + origin, e = p[2 * i + 1] + origin;
+            if (e <= low)
+                break; // the rest lie left of the range
+            if (s < low)
+                s = low;
+            if (e > high)
+                e = high;
+            if (s >= e)
+                continue;
+            uint32_t rs = high - e, re = high - s; // w - e - x0, w - s - x0
+            if (n != 0 && buffer[2 * n - 1] == rs) {
+                buffer[2 * n - 1] = static_cast<uint16_t>(re);
+            } else {
+                buffer[2 * n] = static_cast<uint16_t>(rs);
+                buffer[2 * n + 1] = static_cast<uint16_t>(re);
+                ++n;
+            }
+        }
+    }
+    count = n;
+    return buffer;
 }
 
 void mirror_runs(uint16_t *pairs, uint32_t count, uint32_t width) {

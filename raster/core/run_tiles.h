@@ -27,7 +27,21 @@
 
 namespace quill {
 
-class RunGrid {
+// Most pairs a cell of a tile 128 pixels wide holds.
+constexpr uint32_t kCellPairs = 64;
+
+// What the run coder codes: the pairs of tile column c in band row y, in
+// tile coordinates, ascending, none empty (pairs may touch). `buffer` has
+// room for kCellPairs pairs for a source that has to build them.
+class CellSource {
+public:
+    virtual const uint16_t *cell_pairs(int32_t c, int32_t y, uint16_t *buffer, uint32_t &count) const = 0;
+
+protected:
+    ~CellSource() = default;
+};
+
+class RunGrid final : public CellSource {
 public:
     // Prepares a grid for a frame `width` pixels wide (1 to 65535), bands of
     // up to 128 rows. False when memory runs out.
@@ -56,8 +70,9 @@ public:
     int32_t columns() const { return columns_; }
     // Widest pair list a row of this grid can need.
     uint32_t row_capacity() const { return (static_cast<uint32_t>(width_) + 1) / 2; }
-    // True when column c holds no black pixel in the band.
-    bool column_blank(int32_t c) const;
+    const uint16_t *cell_pairs(int32_t c, int32_t y, uint16_t *, uint32_t &count) const override {
+        return cell(c, y, count);
+    }
 
 private:
     static constexpr int32_t kRows = 128;
@@ -78,13 +93,34 @@ private:
     int32_t width_ = 0, columns_ = 0, rows_ = 0, added_ = 0;
 };
 
-// Codes every tile column of `grid` into tile row `tileRow` of the locked
-// bilevel frame (the grid's band must be that tile row's height and its
-// width the frame's), tiles from the left. `scratch` is
+// A band seen through a half turn or a mirror: band row y is row rows[y]
+// of grids[y] (grids of the frame's width), mirrored left to right when
+// `mirror`. Mirrored cells are built from the one or two source cells that
+// the result tile covers (a result tile straddles two source tiles unless
+// the width is a multiple of 128), so no full row is joined or cut again.
+class TurnedCells final : public CellSource {
+public:
+    TurnedCells(int32_t width, bool mirror) : width_(width), mirror_(mirror) {}
+    void set_row(int32_t y, const RunGrid *grid, int32_t row) {
+        grids_[y] = grid;
+        rows_[y] = row;
+    }
+    const uint16_t *cell_pairs(int32_t c, int32_t y, uint16_t *buffer, uint32_t &count) const override;
+
+private:
+    int32_t width_;
+    bool mirror_;
+    const RunGrid *grids_[128] = {};
+    int32_t rows_[128] = {};
+};
+
+// Codes every tile column of `cells` into tile row `tileRow` of the locked
+// bilevel frame (`rows` must be that tile row's height and the cells' width
+// the frame's), tiles from the left. `scratch` is
 // run_coder_scratch(width) bytes, aligned for uint32. False when a tile
 // cannot be coded or stored; the tiles before it stay written, each one
 // whole (a band of tiles that had no record is written all or nothing).
-bool code_tile_row(int32_t frame, int32_t tileRow, const RunGrid &grid, uint8_t *scratch);
+bool code_tile_row(int32_t frame, int32_t tileRow, const CellSource &cells, int32_t rows, uint8_t *scratch);
 size_t run_coder_scratch(int32_t width);
 
 // Reverses a full-width black-run list in place: pixel x goes to

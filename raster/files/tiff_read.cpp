@@ -549,7 +549,7 @@ bool TiffLoader::add_ccitt_row(BitReader &reader) {
 }
 
 bool TiffLoader::store_band(int32_t frame) {
-    return code_tile_row(frame, static_cast<int32_t>((nextRow_ - 1) / kBandRows), grid_, coderScratch_.get()) &&
+    return code_tile_row(frame, static_cast<int32_t>((nextRow_ - 1) / kBandRows), grid_, grid_.rows(), coderScratch_.get()) &&
            load_transfer_block_stored(grid_.rows());
 }
 

@@ -241,24 +241,18 @@ enum class Outcome { NotStarted, Stopped, Done };
 // part-way, the tile row is coded back from the runs as read.
 Outcome mirror_runs_in_bands(int32_t frame, const QI_FrameRecord &f) {
     int32_t width = f.width, height = f.height;
-    RunGrid source, result;
-    HeapBlock<uint16_t> row;
+    RunGrid source;
+    TurnedCells mirrored(width, true);
     HeapBlock<uint8_t> scratch;
-    if (!source.init(width) || !result.init(width) || !row.allocate(2 * static_cast<size_t>(source.row_capacity())) ||
-        !scratch.allocate(run_coder_scratch(width)))
+    if (!source.init(width) || !scratch.allocate(run_coder_scratch(width)))
         return Outcome::NotStarted;
+    for (int32_t y = 0; y < kTileSide; ++y)
+        mirrored.set_row(y, &source, y);
     for (int32_t tileRow = 0, top = 0; top < height; ++tileRow, top += kTileSide) {
         if (!progress_remaining(height - top, height) || !source.load_tile_row(frame, tileRow))
             return Outcome::Stopped;
-        result.start(source.rows());
-        for (int32_t y = 0; y < source.rows(); ++y) {
-            uint32_t n = source.row(y, row.get());
-            mirror_runs(row.get(), n, static_cast<uint32_t>(width));
-            if (!result.add_row(row.get(), n))
-                return Outcome::Stopped;
-        }
-        if (!code_tile_row(frame, tileRow, result, scratch.get())) {
-            code_tile_row(frame, tileRow, source, scratch.get());
+        if (!code_tile_row(frame, tileRow, mirrored, source.rows(), scratch.get())) {
+            code_tile_row(frame, tileRow, source, source.rows(), scratch.get());
             return Outcome::Stopped;
         }
     }
@@ -316,7 +310,7 @@ public:
         for (RunGrid &g : grids_)
             if (!g.init(width_))
                 return false;
-        return outGrid_.init(width_) && row_.allocate(2 * static_cast<size_t>(outGrid_.row_capacity())) &&
+        return row_.allocate(2 * static_cast<size_t>(grids_[0].row_capacity())) &&
                scratch_.allocate(run_coder_scratch(width_));
     }
 
@@ -444,15 +438,19 @@ private:
         return static_cast<int32_t>(n);
     }
 
-    // The result tile row as runs, coded into the frame's tiles.
+    // The result tile row coded straight from the source cells it takes:
+    // its rows are the mirror rows of the originals held, mirrored left to
+    // right for the half turn.
     Write code_result(int32_t tileRow) {
-        outGrid_.start(last_row(tileRow) - first_row(tileRow) + 1);
         for (int32_t y = first_row(tileRow); y <= last_row(tileRow); ++y) {
-            int32_t n = result_runs(y);
-            if (n < 0 || !outGrid_.add_row(row_.get(), static_cast<uint32_t>(n)))
+            int32_t row = mirror(y);
+            Slot *s = find(row / kTileSide);
+            if (!s)
                 return Write::NotWritten;
+            turned_.set_row(y - first_row(tileRow), s->grid, row % kTileSide);
         }
-        return code_tile_row(frame_, tileRow, outGrid_, scratch_.get()) ? Write::Done : Write::Torn;
+        int32_t rows = last_row(tileRow) - first_row(tileRow) + 1;
+        return code_tile_row(frame_, tileRow, turned_, rows, scratch_.get()) ? Write::Done : Write::Torn;
     }
 
     Write write_tile_row(int32_t tileRow) {
@@ -476,7 +474,7 @@ private:
     void restore(int32_t tileRow) {
         Slot *s = find(tileRow);
         if (s && runs_)
-            code_tile_row(frame_, tileRow, *s->grid, scratch_.get());
+            code_tile_row(frame_, tileRow, *s->grid, s->grid->rows(), scratch_.get());
         else if (s)
             frame_set_rect(frame_, tile_row_rect(tileRow), s->rows, kind_, -1, -1);
     }
@@ -509,7 +507,8 @@ private:
     bool reverseRows_;
     bool runs_; // bilevel frames: slots and output held as run lists
     HeapBlock<uint8_t> memory_;
-    RunGrid grids_[kSlots], outGrid_;
+    RunGrid grids_[kSlots];
+    TurnedCells turned_{width_, reverseRows_};
     HeapBlock<uint16_t> row_; // a full-width row's runs
     HeapBlock<uint8_t> scratch_;
     Slot slots_[kSlots] = {};
