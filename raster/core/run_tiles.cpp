@@ -83,7 +83,8 @@ bool RunGrid::init(int32_t width) {
     capacity_ = static_cast<size_t>(columns_) * 512;
     used_ = 0;
     rows_ = added_ = 0;
-    return cells_.allocate(static_cast<size_t>(columns_) * kRows) && pairs_.allocate(capacity_) &&
+    return cells_.allocate(static_cast<size_t>(columns_) * kRows) && blank_.allocate(static_cast<size_t>(columns_)) &&
+           pairs_.allocate(capacity_) &&
            record_.allocate(kRawTileBytes) && coder_.allocate(t6_workspace_entries(kTileSide));
 }
 
@@ -96,6 +97,7 @@ void RunGrid::start(int32_t rows) {
     added_ = 0;
     used_ = 0;
     memset(cells_.get(), 0, sizeof(Cell) * static_cast<size_t>(columns_) * kRows);
+    memset(blank_.get(), 0, static_cast<size_t>(columns_));
 }
 
 bool RunGrid::reserve(size_t entries) {
@@ -193,6 +195,7 @@ bool RunGrid::load_tile(int32_t frame, int32_t column, int32_t index, int32_t ti
     if (length < 0) {
         for (int32_t y = 0; y < rows_; ++y)
             k[y] = Cell{0, 0};
+        blank_[static_cast<size_t>(column)] = 1;
         return true;
     }
     if (static_cast<uint32_t>(length) >= raw_bytes(tileWidth, rows_))
@@ -249,6 +252,8 @@ namespace {
 // commonest on a drawing, costs no coding at all.
 int32_t code_column(const CellSource &cells, int32_t c, int32_t tileWidth, int32_t rows, uint8_t *out,
                     uint16_t *workspace, uint16_t *buffer) {
+    if (cells.known_blank(c, rows))
+        return kRecordBlank;
     const uint32_t raw = raw_bytes(tileWidth, rows), bound = code_bound(raw);
     T6Encoder encoder;
     int32_t white = 0; // rows before the first black one; -1 once it came
@@ -329,40 +334,81 @@ bool code_tile_row(int32_t frame, int32_t tileRow, const CellSource &cells, int3
 
 // ---- Turned cells ------------------------------------------------------------
 
+// Blank when every source tile that result column c takes, in each grid the
+// rows come from (two at most, in runs), is known blank.
+bool TurnedCells::known_blank(int32_t c, int32_t rows) const {
+    int32_t low = c, high = c;
+    if (mirror_) {
+        const int32_t x0 = c * kTileSide, x1 = min32(x0 + kTileSide, width_);
+        low = (width_ - x1) / kTileSide;
+        high = (width_ - x0 - 1) / kTileSide;
+    }
+    const RunGrid *last = nullptr;
+    for (int32_t y = 0; y < rows; ++y) {
+        if (grids_[y] == last)
+            continue;
+        last = grids_[y];
+        for (int32_t t = low; t <= high; ++t)
+            if (!last->known_blank(t, rows))
+                return false;
+    }
+    return true;
+}
+
 // Result tile c covers result pixels [x0, x1), source pixels [W - x1, W - x0):
 // the source cells are walked right to left and pair by pair backwards, so
 // that the mirrored pieces come out ascending; a piece that touches the one
 // before (across the source tile edge) is joined to it.
 const uint16_t *TurnedCells::cell_pairs(int32_t c, int32_t y, uint16_t *buffer, uint32_t &count) const {
     const RunGrid &grid = *grids_[y];
+    const int32_t row = rows_[y];
     if (!mirror_)
-        return grid.cell(c, rows_[y], count);
+        return grid.cell(c, row, count);
     const uint32_t w = static_cast<uint32_t>(width_), x0 = static_cast<uint32_t>(c) * kTileSide;
     const uint32_t x1 = x0 + kTileSide < w ? x0 + kTileSide : w;
-    const uint32_t low = w - x1, high = w - x0; // source range
-    uint32_t n = 0;
-    for (int32_t t = static_cast<int32_t>((high - 1) / kTileSide); t >= static_cast<int32_t>(low / kTileSide); --t) {
-        uint32_t k;
-        const uint16_t *p = grid.cell(t, rows_[y], k);
-        const uint32_t origin = static_cast<uint32_t>(t) * kTileSide;
-        for (uint32_t i = k; i-- > 0;) {
+    const uint32_t low = w - x1, high = w - x0; // the source range
+    const int32_t top = static_cast<int32_t>((high - 1) / kTileSide), bottom = static_cast<int32_t>(low / kTileSide);
+    // The upper source tile: nothing of it lies left of `low` (unless it
+    // is the only one), pairs past `high` are skipped and the last one
+    // taken is clipped there.
+    uint32_t k, n = 0;
+    const uint16_t *p = grid.cell(top, row, k);
+    uint32_t origin = static_cast<uint32_t>(top) * kTileSide;
+    for (uint32_t i = k; i-- > 0;) {
+        uint32_t s = p[2 * i] + origin, e = p[2 * i + 1] + origin;
+        if (s >= high)
+            continue;
+        if (e > high)
+            e = high;
+        if (e <= low)
+            break;
+        if (s < low)
+            s = low;
+        buffer[2 * n] = static_cast<uint16_t>(high - e);
+        buffer[2 * n + 1] = static_cast<uint16_t>(high - s);
+        ++n;
+    }
+    if (bottom != top) {
+        // The lower source tile: its pairs right of `low`, the first one
+        // joined to the last piece when they touch at the tile edge.
+        p = grid.cell(bottom, row, k);
+        origin = static_cast<uint32_t>(bottom) * kTileSide;
+        uint32_t i = k;
+        if (i != 0 && n != 0 && p[2 * i - 1] + origin == origin + kTileSide &&
+            buffer[2 * n - 1] == high - (origin + kTileSide)) {
+            --i;
+            uint32_t s = p[2 * i] + origin;
+            buffer[2 * n - 1] = static_cast<uint16_t>(high - (s < low ? low : s));
+        }
+        for (; i-- > 0;) {
             uint32_t s = p[2 * i] + origin, e = p[2 * i + 1] + origin;
             if (e <= low)
-                break; // the rest lie left of the range
+                break;
             if (s < low)
                 s = low;
-            if (e > high)
-                e = high;
-            if (s >= e)
-                continue;
-            uint32_t rs = high - e, re = high - s; // w - e - x0, w - s - x0
-            if (n != 0 && buffer[2 * n - 1] == rs) {
-                buffer[2 * n - 1] = static_cast<uint16_t>(re);
-            } else {
-                buffer[2 * n] = static_cast<uint16_t>(rs);
-                buffer[2 * n + 1] = static_cast<uint16_t>(re);
-                ++n;
-            }
+            buffer[2 * n] = static_cast<uint16_t>(high - e);
+            buffer[2 * n + 1] = static_cast<uint16_t>(high - s);
+            ++n;
         }
     }
     count = n;

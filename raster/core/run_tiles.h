@@ -36,6 +36,9 @@ constexpr uint32_t kCellPairs = 64;
 class CellSource {
 public:
     virtual const uint16_t *cell_pairs(int32_t c, int32_t y, uint16_t *buffer, uint32_t &count) const = 0;
+    // True when column c is known to be white in all `rows` rows (false
+    // when unknown): the coder then asks for none of its cells.
+    virtual bool known_blank(int32_t c, int32_t rows) const = 0;
 
 protected:
     ~CellSource() = default;
@@ -73,6 +76,8 @@ public:
     const uint16_t *cell_pairs(int32_t c, int32_t y, uint16_t *, uint32_t &count) const override {
         return cell(c, y, count);
     }
+    // Known for a tile row loaded from a frame: its tiles without a record.
+    bool known_blank(int32_t c, int32_t) const override { return blank_[static_cast<size_t>(c)] != 0; }
 
 private:
     static constexpr int32_t kRows = 128;
@@ -86,6 +91,7 @@ private:
     bool cells_from_raw(int32_t column, const uint8_t *raw, int32_t tileWidth);
 
     HeapBlock<Cell> cells_;     // column-major: cell (c, y) at c * 128 + y
+    HeapBlock<uint8_t> blank_;  // per column: 1 when known white
     HeapBlock<uint16_t> pairs_; // cells' pairs, each cell's contiguous
     HeapBlock<uint8_t> record_; // a tile record while decoding
     HeapBlock<uint16_t> coder_; // decoder workspace of a tile's width
@@ -106,6 +112,7 @@ public:
         rows_[y] = row;
     }
     const uint16_t *cell_pairs(int32_t c, int32_t y, uint16_t *buffer, uint32_t &count) const override;
+    bool known_blank(int32_t c, int32_t rows) const override;
 
 private:
     int32_t width_;
