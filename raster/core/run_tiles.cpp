@@ -50,6 +50,7 @@ namespace quill {
 namespace {
 
 constexpr uint32_t kRawTileBytes = 2048; // a 128 x 128 bilevel tile's lines
+static_assert(kTileSide == 128, "cells are cut with shifts by 7");
 
 #if defined(QUILL_TEST_HOOKS)
 bool g_runPathsOff = false;
@@ -117,8 +118,11 @@ bool RunGrid::add_row(const uint16_t *pairs, uint32_t count) {
     // pieces at most.
     if (!reserve(used_ + 2 * (static_cast<size_t>(count) + static_cast<size_t>(columns_))))
         return false;
-    const int32_t y = added_;
+    // Cells of row y lie 128 apart; a pair inside one tile (most, on a
+    // drawing) is one piece, a longer one is cut at each tile edge.
+    Cell *cells = cells_.get() + added_;
     uint16_t *out = pairs_.get();
+    size_t used = used_;
     uint32_t lastEnd = 0;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t start = pairs[2 * i], end = pairs[2 * i + 1];
@@ -129,22 +133,25 @@ bool RunGrid::add_row(const uint16_t *pairs, uint32_t count) {
         if (start < lastEnd)
             return false;
         lastEnd = end;
-        for (uint32_t t = start / kTileSide; t <= (end - 1) / kTileSide; ++t) {
-            uint32_t origin = t * kTileSide;
-            uint32_t s = (start > origin ? start : origin) - origin;
-            uint32_t e = (end < origin + kTileSide ? end : origin + kTileSide) - origin;
-            Cell &k = cells_[static_cast<size_t>(t) * kRows + static_cast<size_t>(y)];
-            if (k.count != 0 && out[used_ - 1] == s) {
-                out[used_ - 1] = static_cast<uint16_t>(e); // touches the cell's last piece
+        const uint32_t last = (end - 1) >> 7;
+        for (uint32_t t = start >> 7; t <= last; ++t) {
+            const uint32_t origin = t << 7;
+            const uint32_t s = start > origin ? start - origin : 0;
+            const uint32_t e = t < last ? kTileSide : end - origin;
+            Cell &k = cells[static_cast<size_t>(t) * kRows];
+            if (k.count == 0) {
+                k.start = static_cast<uint32_t>(used);
+            } else if (out[used - 1] == s) {
+                out[used - 1] = static_cast<uint16_t>(e); // touches the cell's last piece
                 continue;
             }
-            if (k.count == 0)
-                k.start = static_cast<uint32_t>(used_);
-            out[used_++] = static_cast<uint16_t>(s);
-            out[used_++] = static_cast<uint16_t>(e);
+            out[used] = static_cast<uint16_t>(s);
+            out[used + 1] = static_cast<uint16_t>(e);
+            used += 2;
             ++k.count;
         }
     }
+    used_ = used;
     ++added_;
     return true;
 }
