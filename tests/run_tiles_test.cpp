@@ -221,16 +221,6 @@ TEST_F(RunTiles, GridRowsGoInCutAtTileColumnsAndComeOutAsThePixelsRuns) {
             uint32_t got = grid.row(y, out.data());
             ASSERT_EQ(got, want) << "row " << y;
             EXPECT_EQ(0, memcmp(out.data(), pairs.data(), 4 * got)) << "row " << y;
-            // Each cell draws its tile's slice of the row.
-            for (int32_t c = 0; c < grid.columns(); ++c) {
-                uint32_t count;
-                const uint16_t *cell = grid.cell(c, y, count);
-                int32_t tw = std::min(128, width - 128 * c);
-                std::vector<uint8_t> bits(QI_GetLineBWi(1, tw));
-                quill::unpack_black_runs(bits.data(), tw, cell, count);
-                for (int32_t x = 0; x < tw; ++x)
-                    ASSERT_EQ((bits[x / 8] >> (7 - x % 8)) & 1, source.get(128 * c + x, y)) << c << " " << x;
-            }
         }
         // Mirrored runs draw the reversed row.
         for (int32_t y = 0; y < rows; ++y) {
