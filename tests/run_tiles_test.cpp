@@ -366,3 +366,37 @@ TEST_F(RunTiles, RenderedDrawingsTurnAndLoadAsOnThePixelPaths) {
 }
 
 } // namespace
+
+namespace {
+
+// Records as a tile file may carry them: longer than the raw lines (read as
+// raw), or T.6 code of a tile that is white. The run-list paths read them
+// as the pixel path does.
+TEST_F(RunTiles, UnusualRecordsReadAsOnThePixelPath) {
+    std::mt19937 random(46);
+    Raster source = drawing(300, 257, random);
+    for (Op op : kOps) {
+        int frames[2] = {frame_from(source), frame_from(source)};
+        for (int frame : frames) {
+            ASSERT_GE(frame, 0);
+            QI_FrameLock(frame);
+            const QI_FrameRecord *f = QI_FrameGetData(frame);
+            std::vector<uint8_t> raw(2100, 0x5A); // rows of 16 bytes, then bytes past the tile
+            ASSERT_TRUE(quill::tile_store_write(f->tileStore, 0, raw.data(), static_cast<int32_t>(raw.size())));
+            std::vector<uint8_t> white(16, 0xFF); // 128 rows of V0: a white tile coded
+            ASSERT_TRUE(quill::tile_store_write(f->tileStore, 1, white.data(), 16));
+            QI_FrameUnlock(frame);
+        }
+        Raster before = frame_pixels(frames[0]);
+        qi_test_run_paths(0);
+        EXPECT_EQ(run_op(op, frames[1]), 1);
+        qi_test_run_paths(1);
+        EXPECT_EQ(run_op(op, frames[0]), 1);
+        EXPECT_TRUE(same_pixels(frame_pixels(frames[0]), expected(before, op)));
+        EXPECT_TRUE(same_pixels(frame_pixels(frames[0]), frame_pixels(frames[1])));
+        QI_FrameDelete(frames[0]);
+        QI_FrameDelete(frames[1]);
+    }
+}
+
+} // namespace

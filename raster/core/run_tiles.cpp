@@ -64,6 +64,11 @@ uint32_t code_bound(uint32_t raw) { return (6 * raw - 1) / 8; }
 
 int32_t tile_width(int32_t frameWidth, int32_t column) { return min32(kTileSide, frameWidth - column * kTileSide); }
 
+// The longest record get_tile() reads (the work buffer's scratch area): a
+// record past the raw size (a tile file may carry one) reads as raw lines
+// there, and must here too.
+uint32_t record_capacity() { return work_buffer_bytes(1) - tile_bytes(1); }
+
 } // namespace
 
 bool run_paths_take(int32_t width) {
@@ -86,7 +91,7 @@ bool RunGrid::init(int32_t width) {
     rows_ = added_ = 0;
     return cells_.allocate(static_cast<size_t>(columns_) * kRows) && blank_.allocate(static_cast<size_t>(columns_)) &&
            pairs_.allocate(capacity_) &&
-           record_.allocate(kRawTileBytes) && coder_.allocate(t6_workspace_entries(kTileSide));
+           record_.allocate(record_capacity()) && coder_.allocate(t6_workspace_entries(kTileSide));
 }
 
 // Every cell starts empty, so that a row only touches the cells its runs
@@ -196,7 +201,7 @@ bool RunGrid::cells_from_raw(int32_t column, const uint8_t *raw, int32_t tileWid
 bool RunGrid::load_tile(int32_t frame, int32_t column, int32_t index, int32_t tileWidth) {
     const QI_FrameRecord *f = frame_lookup(frame);
     Cell *k = cells_.get() + static_cast<size_t>(column) * kRows;
-    int32_t length = tile_store_read(f->tileStore, index, record_.get(), kRawTileBytes);
+    int32_t length = tile_store_read(f->tileStore, index, record_.get(), record_capacity());
     if (length == kRecordFailed)
         return false;
     if (length < 0) {
