@@ -127,7 +127,8 @@ private:
 // run_coder_scratch(width) bytes, aligned for uint32. False when a tile
 // cannot be coded or stored; the tiles before it stay written, each one
 // whole (a band of tiles that had no record is written all or nothing).
-bool code_tile_row(int32_t frame, int32_t tileRow, const CellSource &cells, int32_t rows, uint8_t *scratch);
+bool code_tile_row(int32_t frame, int32_t tileRow, const RunGrid &cells, int32_t rows, uint8_t *scratch);
+bool code_tile_row(int32_t frame, int32_t tileRow, const TurnedCells &cells, int32_t rows, uint8_t *scratch);
 size_t run_coder_scratch(int32_t width);
 
 // Reverses a full-width black-run list in place: pixel x goes to
