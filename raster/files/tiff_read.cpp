@@ -16,7 +16,8 @@
  * page (13244 x 9356, one G4 strip) the row path took 2.0 to 2.3 times
  * libtiff's decode to rows: it drew every row, gathered 128 of them, copied
  * them into tiles and scanned each tile again for its runs before coding
- * it. Rows wider than run lists hold (65535) and tests that switch the
+ * it; the run-list load takes about 0.65 of the row path's time (1.35 to
+ * 1.45 times libtiff's decode). Rows wider than run lists hold (65535) and tests that switch the
  * run-list path off keep the row path, which every other compression
  * takes.
  *

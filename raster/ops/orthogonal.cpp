@@ -44,9 +44,10 @@
  * scanned for its runs again; a result tile whose source tiles have no
  * record is blank without a look at its rows. Should a write fail, the
  * tile row is coded back from the runs as read, as the pixel path writes
- * its band back. On the drawing page this took the half turn from about
- * 1.03 times the decode and re-code of every tile through pixels to about
- * 0.7 to 0.8, and MirrorY to about 0.65 to 0.75 (bench/orthogonal_bench.cpp).
+ * its band back. On the drawing page the run-list half turn and mirrors
+ * take 0.70 to 0.80 of the CPU time of the pixel path measured in the same
+ * run (bench/orthogonal_bench.cpp, the -pixels benchmarks); what is left is
+ * almost all T.6 decoding and coding.
  *
  * Decisions:
  *  - Bands follow the tile grid instead of the simpler bands that start at
