@@ -17,6 +17,9 @@
  *    memory frame, and QI_FrameDelete of it;
  *  - ortho/<page>/rotate180, /mirrorX, /mirrorY: the operation in place
  *    (the frame alternates between the page and its image);
+ *  - ortho/page/rotate180-pixels, /mirrorX-pixels, /mirrorY-pixels: the
+ *    same on the pixel path that bilevel frames took before these worked
+ *    on run lists (kept for grey and colour frames), for the gain;
  *  - lept/<page>/rotate90, /rotate270, /rotate180, /flipLR, /flipTB:
  *    pixRotate90(pix, 1 or -1), pixRotate180(NULL, pix), pixFlipLR(NULL,
  *    pix), pixFlipTB(NULL, pix) and pixDestroy of the result (making the
@@ -24,7 +27,9 @@
  *  - ortho/<page>/codec: lock the page's frame, get and put every tile
  *    (decode it into the work buffer, code and store it again), unlock:
  *    what re-coding the whole page costs the codec alone, the floor of an
- *    operation that rewrites every tile;
+ *    operation that rewrites every tile through pixels. The bilevel half
+ *    turn and mirrors never make the pixels (run lists from decoder to
+ *    encoder), so they can go below it: their goal is 0.8 of it;
  *  - ortho/<page>/rect-copy: lock, read each band of 128 rows with
  *    QI_FrameGetRect and write it back unchanged with QI_FrameSetRect,
  *    unlock: the codec's work plus the rectangle interface's copies, what
@@ -50,6 +55,7 @@
 
 #include "quillimg.h"
 #include "raster/core/tiles.h"
+#include "raster/core/run_tiles.h"
 
 #include <benchmark/benchmark.h>
 #include <leptonica/allheaders.h>
@@ -304,10 +310,14 @@ const char *check_and_measure(Page &p, const OpInfo &info) {
     return nullptr;
 }
 
-void bench_ours(benchmark::State &state, int which, const OpInfo &info) {
+// pixels: the pixel path (bands of rows through the rectangle interface)
+// that bilevel frames took before the half turn and mirrors worked on run
+// lists; the test hook switches the run-list paths off.
+void bench_ours(benchmark::State &state, int which, const OpInfo &info, bool pixels = false) {
     Page *p = ready(state, which);
     if (!p)
         return;
+    qi_test_run_paths(pixels ? 0 : 1);
     const char *error = check_and_measure(*p, info);
     int64_t done = 0;
     for (auto _ : state) {
@@ -326,6 +336,7 @@ void bench_ours(benchmark::State &state, int which, const OpInfo &info) {
         error = "our operation failed";
     if (!error && differing_pixels(read_frame(p->frame), p->raster) != 0)
         error = "the frame does not hold the page after the timing";
+    qi_test_run_paths(1);
     if (error)
         state.SkipWithError(error);
     set_rate(state, *p);
@@ -434,7 +445,15 @@ int register_benchmarks() {
             add(ours + info.ours, [which, &info](benchmark::State &s) { bench_ours(s, which, info); });
             quill_bench::compare(ours + info.ours, peer + info.peer);
             quill_bench::compare(ours + info.ours, ours + "codec");
+            if (which == 0 && in_place(info.op)) {
+                std::string before = ours + info.ours + "-pixels";
+                add(before, [which, &info](benchmark::State &s) { bench_ours(s, which, info, true); });
+                quill_bench::compare(before, ours + "codec");
+            }
         }
+        if (which == 0)
+            quill_bench::note("ortho/goal", "ortho: goal: ortho/page/rotate180, mirrorX and mirrorY at most 0.80 x "
+                                            "ortho/page/codec (every tile decoded to pixels and coded from pixels)");
         quill_bench::compare(ours + "codec", ours + "memcpy");
         quill_bench::compare(ours + "rect-copy", ours + "codec");
     }

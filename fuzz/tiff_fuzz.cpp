@@ -12,7 +12,12 @@
  * Seeds (fuzz/corpus/tiff), each under 4 KB, made by the peers from small
  * test images: libtiff's tiffcp (g4 in strips of 16 rows, LZW with and
  * without predictor, PackBits, big-endian), ghostscript's tiffcrle (modified
- * Huffman) and ImageMagick (palette, 4-bit grey, WhiteIsZero).
+ * Huffman) and ImageMagick (palette, 4-bit grey, WhiteIsZero); and two for
+ * the run-list load of CCITT strips, whose 128-row bands span strips and
+ * whose tiles straddle the strips' rows: g4-bands-across-strips.tif
+ * (tiffcp, 300 x 260, strips of 50 rows, a noisy corner that codes raw)
+ * and mh-blackiszero-bands.tif (libtiff, 300 x 140, BlackIsZero, strips
+ * of 100 rows).
  */
 #include "quillimg.h"
 

@@ -67,6 +67,15 @@ int32_t tile_store_read(int32_t store, int32_t index, uint8_t *buffer, uint32_t 
 // stays readable.
 bool tile_store_write(int32_t store, int32_t index, const uint8_t *data, int32_t length);
 
+// Writes the records of tiles [first, first + count), none of which holds a
+// record yet, at the end of the store in one request: the places and bytes
+// tile_store_write() gives them one by one, for one system call a band on
+// a swap file. lengths[i] is tile first + i's record length or
+// kRecordBlank; `records` holds the records one after another, each behind
+// 4 bytes where its header is put. False, with nothing changed, when a tile
+// holds a record or the store cannot take them.
+bool tile_store_append(int32_t store, int32_t first, int32_t count, const int32_t *lengths, uint8_t *records);
+
 } // namespace quill
 
 #endif
