@@ -389,6 +389,32 @@ bool save_transfer_begin(int32_t frame, FileInfo &info) {
 
 void save_transfer_end() { reset_transfer(); }
 
+int32_t load_transfer_run_frame() {
+    Transfer &t = transfer();
+    bool ready = t.loading && t.info.kind == kImageBilevel && t.nextLine == 0 && t.blockRows == 0;
+    return ready && transfer_frame_ready() ? t.frame : -1;
+}
+
+// A run-list block reports what take_row reports at a block's first row and
+// leaves the transfer as take_row leaves it after the block's last row, so
+// load_transfer_end() judges both hand-overs alike.
+bool load_transfer_block_begin(int32_t line) {
+    Transfer &t = transfer();
+    if (!t.loading || t.frame < 0 || line != t.nextLine || line % kBlockLines != 0 || line >= t.info.height ||
+        t.blockRows != 0 || !transfer_frame_ready())
+        return false;
+    return progress_report(static_cast<intptr_t>(static_cast<int64_t>(line) * 99 / t.info.height + 1));
+}
+
+bool load_transfer_block_stored(int32_t rows) {
+    Transfer &t = transfer();
+    int32_t expected = t.info.height - t.nextLine < kBlockLines ? t.info.height - t.nextLine : kBlockLines;
+    if (!t.loading || rows != expected)
+        return false;
+    t.nextLine += rows;
+    return true;
+}
+
 uint8_t *load_line(int32_t bytes, int32_t line) {
     Transfer &t = transfer();
     if (!t.loading)

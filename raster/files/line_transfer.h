@@ -37,6 +37,18 @@ void save_transfer_end();
 uint8_t *load_line(int32_t bytes, int32_t line);
 bool save_line(void *out, int32_t line, bool runs);
 
+// Run-list loads: a reader that codes whole tile rows of a bilevel image
+// into the frame itself (run_tiles.h) instead of handing rows over.
+// The frame of a bilevel load that has not taken a row yet, locked; else -1.
+int32_t load_transfer_run_frame();
+// Before the reader stores the block of up to 128 rows starting at `line`
+// (the next row, a multiple of 128): reports progress as the row hand-over
+// does. False on a cancel or a line out of turn.
+bool load_transfer_block_begin(int32_t line);
+// After the block's `rows` rows are stored; false when they are not the
+// block's (128, or the rows left).
+bool load_transfer_block_stored(int32_t rows);
+
 // Bytes that QI_FrameFile_SaveLine writes for one row of a bilevel image of
 // `width` pixels as a run list: a 16-bit count and at most (width + 1) / 2
 // pairs.

@@ -65,6 +65,8 @@
 #include "../../base/raster_line.h"
 #include "../codecs/black_runs.h"
 #include "../codecs/ccitt.h"
+#include "../core/run_tiles.h"
+#include "../core/tiles.h"
 #include "line_transfer.h"
 #include "packbits.h"
 #include "quillimg.h"
@@ -244,11 +246,18 @@ private:
     bool hand_over_palette(const SamplePalette &palette);
     bool read_strip_table();
     bool prepare_buffers();
+    bool read_strip(uint32_t strip, size_t &length);
     bool load_strip(uint32_t strip);
+    bool load_runs(int32_t frame);
+    bool load_strip_runs(uint32_t strip, int32_t frame);
+    bool add_ccitt_row(BitReader &reader);
+    bool store_band(int32_t frame);
+    bool decode_ccitt_pairs(BitReader &reader, const uint16_t *&pairs, uint32_t &count);
     bool decode_ccitt_row(BitReader &reader, uint8_t *slot);
     bool fetch(uint8_t *out);
     bool decode_row(uint8_t *slot);
     bool compressed() const { return compression_ != kNoCompression && compression_ != kWordPadded; }
+    bool ccitt() const { return compression_ == kModifiedHuffman || compression_ == kGroup4; }
 
     TiffFile &file_;
     const TiffImage &image_;
@@ -276,6 +285,10 @@ private:
     uint64_t position_ = 0, end_ = 0; // uncompressed: next row in the file, strip end
     uint32_t nextRow_ = 0;
     uint8_t *slot_ = nullptr;
+    // The run-list load of CCITT strips.
+    RunGrid grid_;
+    HeapBlock<uint16_t> complement_; // a row's pairs with colours swapped
+    HeapBlock<uint8_t> coderScratch_;
 };
 
 bool TiffLoader::check_loadable() const {
@@ -411,6 +424,11 @@ bool TiffLoader::run() {
     predictor_ = compression_ == kLzw && image_.predictor == kHorizontalPredictor;
     if (!read_strip_table() || !prepare_buffers() || !prepare_colours())
         return false;
+    if (ccitt() && run_paths_take(static_cast<int32_t>(width_))) {
+        int32_t frame = load_transfer_run_frame();
+        if (frame >= 0)
+            return load_runs(frame);
+    }
     slot_ = load_line(0, -1);
     if (!slot_)
         return false;
@@ -420,9 +438,11 @@ bool TiffLoader::run() {
     return nextRow_ == height_;
 }
 
-bool TiffLoader::load_strip(uint32_t strip) {
+// Reads a compressed strip whole and restarts its decoder, or places the
+// row position of an uncompressed one; `length` is the bytes read.
+bool TiffLoader::read_strip(uint32_t strip, size_t &length) {
     uint64_t start = starts_[strip], end = ends_[strip];
-    size_t length = compressed() ? static_cast<size_t>(end - start) : 0;
+    length = compressed() ? static_cast<size_t>(end - start) : 0;
     if (compressed()) {
         if (!file_.input().read(start, strip_.get(), length))
             return false;
@@ -434,6 +454,13 @@ bool TiffLoader::load_strip(uint32_t strip) {
         position_ = start;
         end_ = end;
     }
+    return true;
+}
+
+bool TiffLoader::load_strip(uint32_t strip) {
+    size_t length = 0;
+    if (!read_strip(strip, length))
+        return false;
     BitReader reader(strip_.get(), length);
     uint32_t rows = std::min(rowsPerStrip_, height_ - nextRow_);
     for (uint32_t r = 0; r < rows; ++r) {
@@ -447,6 +474,95 @@ bool TiffLoader::load_strip(uint32_t strip) {
         ++nextRow_;
     }
     return true;
+}
+
+// ---- The run-list load of CCITT strips ---------------------------------
+//
+// Rows go from the decoder's run list (complemented under BlackIsZero, as
+// the drawn rows are) into a run grid of 128 rows cut at the tile columns,
+// and every full grid is coded into its tile row (run_tiles.h): no row is
+// drawn, gathered or scanned for runs again. Bands span strips: the T.6
+// reference restarts with each strip, the tile rows with every 128 rows.
+// The frame and the progress reports are the row hand-over's: the transfer
+// made the frame, reports each block's first row and judges the end.
+
+// The runs of the row's other colour: the gaps between the pairs.
+constexpr uint32_t kBandRows = kTileSide;
+
+uint32_t complement_runs(const uint16_t *pairs, uint32_t count, uint32_t width, uint16_t *out) {
+    uint32_t n = 0, white = 0; // white: the first pixel after the last run
+    for (uint32_t i = 0; i <= count; ++i) {
+        uint32_t start = i < count ? pairs[2 * i] : width;
+        if (start > white) {
+            out[2 * n] = static_cast<uint16_t>(white);
+            out[2 * n + 1] = static_cast<uint16_t>(start);
+            ++n;
+        }
+        if (i < count)
+            white = pairs[2 * i + 1];
+    }
+    return n;
+}
+
+bool TiffLoader::load_runs(int32_t frame) {
+    // A complement has at most one pair more than the row it comes from.
+    if (!grid_.init(static_cast<int32_t>(width_)) || !complement_.allocate(2 * (grid_.row_capacity() + 1)) ||
+        !coderScratch_.allocate(run_coder_scratch()))
+        return false;
+    for (uint32_t s = 0; s < strips_; ++s)
+        if (!load_strip_runs(s, frame))
+            return false;
+    return nextRow_ == height_;
+}
+
+bool TiffLoader::load_strip_runs(uint32_t strip, int32_t frame) {
+    size_t length = 0;
+    if (!read_strip(strip, length))
+        return false;
+    BitReader reader(strip_.get(), length);
+    uint32_t rows = std::min(rowsPerStrip_, height_ - nextRow_);
+    for (uint32_t r = 0; r < rows; ++r) {
+        if (nextRow_ % kBandRows == 0) {
+            if (!load_transfer_block_begin(static_cast<int32_t>(nextRow_)))
+                return false;
+            grid_.start(static_cast<int32_t>(std::min(kBandRows, height_ - nextRow_)));
+        }
+        if (!add_ccitt_row(reader))
+            return false;
+        ++nextRow_;
+        if ((nextRow_ % kBandRows == 0 || nextRow_ == height_) && !store_band(frame))
+            return false;
+    }
+    return true;
+}
+
+bool TiffLoader::add_ccitt_row(BitReader &reader) {
+    const uint16_t *pairs = nullptr;
+    uint32_t count = 0;
+    if (!decode_ccitt_pairs(reader, pairs, count))
+        return false;
+    if (!invert_) {
+        count = complement_runs(pairs, count, width_, complement_.get());
+        pairs = complement_.get();
+    }
+    return grid_.add_row(pairs, count);
+}
+
+bool TiffLoader::store_band(int32_t frame) {
+    return code_tile_row(frame, static_cast<int32_t>((nextRow_ - 1) / kBandRows), grid_, coderScratch_.get()) &&
+           load_transfer_block_stored(grid_.rows());
+}
+
+bool TiffLoader::decode_ccitt_pairs(BitReader &reader, const uint16_t *&pairs, uint32_t &count) {
+    if (compression_ == kGroup4) {
+        if (!t6_.decode_row(reader))
+            return false;
+        pairs = t6_.pairs();
+        count = t6_.pair_count();
+        return true;
+    }
+    pairs = pairs_.get();
+    return mh_decode_row(reader, width_, pairs_.get(), (width_ + 1) / 2, count);
 }
 
 // CCITT codes white runs as 0 bits: drawn rows have the code's colours,

@@ -78,6 +78,8 @@
 #include "../core/frame_lock.h"
 #include "../core/frame_rect.h"
 #include "../core/progress.h"
+#include "../core/run_tiles.h"
+#include "../codecs/black_runs.h"
 #include "../core/tiles.h"
 #include "../core/new_frame.h"
 
@@ -233,6 +235,36 @@ void reverse_band_rows(int32_t kind, const uint8_t *band, uint8_t *reversed, uin
 // working memory was in place (no 100 is reported then).
 enum class Outcome { NotStarted, Stopped, Done };
 
+// Bilevel MirrorX on run lists: each tile row is decoded to runs, every
+// row's runs are mirrored (x -> W - x, pairs reversed) and cut at the tile
+// columns again, and the band is coded back. Should the band's write fail
+// part-way, the tile row is coded back from the runs as read.
+Outcome mirror_runs_in_bands(int32_t frame, const QI_FrameRecord &f) {
+    int32_t width = f.width, height = f.height;
+    RunGrid source, result;
+    HeapBlock<uint16_t> row;
+    HeapBlock<uint8_t> scratch;
+    if (!source.init(width) || !result.init(width) || !row.allocate(2 * static_cast<size_t>(source.row_capacity())) ||
+        !scratch.allocate(run_coder_scratch()))
+        return Outcome::NotStarted;
+    for (int32_t tileRow = 0, top = 0; top < height; ++tileRow, top += kTileSide) {
+        if (!progress_remaining(height - top, height) || !source.load_tile_row(frame, tileRow))
+            return Outcome::Stopped;
+        result.start(source.rows());
+        for (int32_t y = 0; y < source.rows(); ++y) {
+            uint32_t n = source.row(y, row.get());
+            mirror_runs(row.get(), n, static_cast<uint32_t>(width));
+            if (!result.add_row(row.get(), n))
+                return Outcome::Stopped;
+        }
+        if (!code_tile_row(frame, tileRow, result, scratch.get())) {
+            code_tile_row(frame, tileRow, source, scratch.get());
+            return Outcome::Stopped;
+        }
+    }
+    return Outcome::Done;
+}
+
 Outcome mirror_rows_in_bands(int32_t frame, const QI_FrameRecord &f) {
     int32_t width = f.width, height = f.height, kind = f.kind;
     uint32_t line = raster_line_bytes(kind, width);
@@ -266,16 +298,26 @@ public:
     MirrorSweep(int32_t frame, const QI_FrameRecord &f, bool reverseRows)
         : frame_(frame), width_(f.width), height_(f.height), kind_(f.kind),
           tileRows_(ceil_div(f.height, kTileSide)), line_(raster_line_bytes(f.kind, f.width)),
-          reverseRows_(reverseRows) {}
+          reverseRows_(reverseRows), runs_(f.kind == 1 && run_paths_take(f.width)) {}
 
+    // Pixel bands for the slots and the output band; or, on run lists, a
+    // run grid for each slot and the output, and one pixel band for the
+    // rows that settle() writes through the rectangle interface.
     bool allocate() {
         size_t bandBytes = static_cast<size_t>(min32(kTileSide, height_)) * line_;
-        if (!memory_.allocate((kSlots + 1) * bandBytes))
+        int32_t pixelSlots = runs_ ? 0 : kSlots;
+        if (!memory_.allocate((pixelSlots + 1) * bandBytes))
             return false;
         for (int32_t i = 0; i < kSlots; ++i)
-            slots_[i] = Slot{-1, memory_.get() + i * bandBytes};
-        output_ = memory_.get() + kSlots * bandBytes;
-        return true;
+            slots_[i] = Slot{-1, runs_ ? nullptr : memory_.get() + i * bandBytes, &grids_[i]};
+        output_ = memory_.get() + pixelSlots * bandBytes;
+        if (!runs_)
+            return true;
+        for (RunGrid &g : grids_)
+            if (!g.init(width_))
+                return false;
+        return outGrid_.init(width_) && row_.allocate(2 * static_cast<size_t>(outGrid_.row_capacity())) &&
+               scratch_.allocate(run_coder_scratch());
     }
 
     // Writes every result tile row; false when stopped (refused, or a read
@@ -322,7 +364,8 @@ private:
     static constexpr int32_t kSlots = 4;
     struct Slot {
         int32_t tileRow; // -1: free
-        uint8_t *rows;   // the tile row's original rows
+        uint8_t *rows;   // the tile row's original rows (pixel bands)
+        RunGrid *grid;   // or its original runs (run lists)
     };
     enum class Write { NotWritten, Torn, Done };
 
@@ -348,7 +391,9 @@ private:
         Slot *free = find(-1);
         if (!free || written)
             return nullptr;
-        if (!frame_get_rect(frame_, tile_row_rect(tileRow), free->rows))
+        bool read = runs_ ? free->grid->load_tile_row(frame_, tileRow)
+                          : frame_get_rect(frame_, tile_row_rect(tileRow), free->rows);
+        if (!read)
             return nullptr;
         free->tileRow = tileRow;
         return free;
@@ -365,6 +410,14 @@ private:
     // by then; should one not be, nothing is to be written (false).
     bool assemble(int32_t top, int32_t bottom) {
         for (int32_t y = top; y <= bottom; ++y) {
+            if (runs_) {
+                int32_t n = result_runs(y);
+                if (n < 0)
+                    return false;
+                unpack_black_runs(output_ + static_cast<size_t>(y - top) * line_, static_cast<uint32_t>(width_),
+                                  row_.get(), static_cast<uint32_t>(n));
+                continue;
+            }
             const uint8_t *in = original_row(mirror(y));
             if (!in)
                 return false;
@@ -377,6 +430,31 @@ private:
         return true;
     }
 
+    // Result row y as runs in row_: its source row's original runs,
+    // mirrored for the half turn. The count, or -1 when the source is not
+    // held.
+    int32_t result_runs(int32_t y) {
+        int32_t row = mirror(y);
+        Slot *s = find(row / kTileSide);
+        if (!s)
+            return -1;
+        uint32_t n = s->grid->row(row % kTileSide, row_.get());
+        if (reverseRows_)
+            mirror_runs(row_.get(), n, static_cast<uint32_t>(width_));
+        return static_cast<int32_t>(n);
+    }
+
+    // The result tile row as runs, coded into the frame's tiles.
+    Write code_result(int32_t tileRow) {
+        outGrid_.start(last_row(tileRow) - first_row(tileRow) + 1);
+        for (int32_t y = first_row(tileRow); y <= last_row(tileRow); ++y) {
+            int32_t n = result_runs(y);
+            if (n < 0 || !outGrid_.add_row(row_.get(), static_cast<uint32_t>(n)))
+                return Write::NotWritten;
+        }
+        return code_tile_row(frame_, tileRow, outGrid_, scratch_.get()) ? Write::Done : Write::Torn;
+    }
+
     Write write_tile_row(int32_t tileRow) {
         // Its own original first (it is about to be overwritten), then the
         // source tile rows of its mirror image.
@@ -386,6 +464,8 @@ private:
         for (int32_t t = sourceTop / kTileSide; t <= sourceBottom / kTileSide; ++t)
             if (!original(t))
                 return Write::NotWritten;
+        if (runs_)
+            return code_result(tileRow);
         if (!assemble(first_row(tileRow), last_row(tileRow)))
             return Write::NotWritten;
         if (!frame_set_rect(frame_, tile_row_rect(tileRow), output_, kind_, -1, -1))
@@ -394,7 +474,10 @@ private:
     }
 
     void restore(int32_t tileRow) {
-        if (Slot *s = find(tileRow))
+        Slot *s = find(tileRow);
+        if (s && runs_)
+            code_tile_row(frame_, tileRow, *s->grid, scratch_.get());
+        else if (s)
             frame_set_rect(frame_, tile_row_rect(tileRow), s->rows, kind_, -1, -1);
     }
 
@@ -424,7 +507,11 @@ private:
     int32_t frame_, width_, height_, kind_, tileRows_;
     uint32_t line_;
     bool reverseRows_;
+    bool runs_; // bilevel frames: slots and output held as run lists
     HeapBlock<uint8_t> memory_;
+    RunGrid grids_[kSlots], outGrid_;
+    HeapBlock<uint16_t> row_; // a full-width row's runs
+    HeapBlock<uint8_t> scratch_;
     Slot slots_[kSlots] = {};
     uint8_t *output_ = nullptr;
     int32_t lo_ = 0, hi_ = -1; // result tile rows not written yet
@@ -449,7 +536,7 @@ Outcome run_in_place(int32_t frame, InPlace operation) {
         return Outcome::NotStarted;
     f = frame_lookup(frame);
     if (operation == InPlace::MirrorX)
-        return mirror_rows_in_bands(frame, *f);
+        return f->kind == 1 && run_paths_take(f->width) ? mirror_runs_in_bands(frame, *f) : mirror_rows_in_bands(frame, *f);
     return mirror_vertically(frame, *f, operation == InPlace::HalfTurn);
 }
 
