@@ -2,13 +2,30 @@
  * views.cpp - the reduced views of a frame (1/2, 1/4, 1/8), chained from
  * the base through the next-view field, and their upkeep.
  *
- * Building takes one pass over the base in bands of 128 lines; each level is
- * sampled from the level above it (every second pixel of every second line)
- * and collected in a 128-line buffer that is written into its view whenever
- * it is full. Bilevel lines are halved through two byte tables that pick the
- * even pixels, two source bytes to one output byte, with all-white source
- * words skipped (the buffers start white). Updating a changed area
- * re-samples it with the stretch, which folds thin bilevel lines in.
+ * View pixel (x, y) of the 1/f view is base pixel (f x, f y): every second
+ * pixel of every second line of the level above, which is the same pixel.
+ * Each level is collected in a 128-line buffer that is written into its
+ * view (QI_FrameSetRect's engine) whenever it is full.
+ *
+ * Bilevel frames are sampled from their coded tiles, a tile row at a time:
+ * a blank tile (no record) is skipped without decoding (the buffers start
+ * white), any other is decoded into the frame's work buffer by the tile walk
+ * and each of its rows that a level keeps is loaded as two 64-bit words;
+ * the 1/2 row is the even pixels of those (a mask and five shift-or steps
+ * per word gather them), the 1/4 and 1/8 rows the even pixels of the row
+ * above them, stored at the tile's place in each buffer (a tile is 64, 32
+ * or 16 view pixels across there: whole bytes). This replaced reading the
+ * base in 128-line bands through the rect engine and halving every level
+ * from the one above through two byte tables: that decoded every tile into
+ * a full-width band (copying 1.6 MB per band row) and looked at every byte
+ * of it. On the standard drawing (13244 x 9356, 7696 tiles, 55% of them
+ * blank) the build took 74 ms that way and about 35 ms this way, of which
+ * coding the views' tiles is about half.
+ *
+ * Grey and colour frames keep the band pass: one pass over the base in
+ * bands of 128 lines, each level sampled from the level above it.
+ * Updating a changed area re-samples it with the stretch, which folds thin
+ * bilevel lines in.
  */
 #include "../../base/holder.h"
 #include "../../base/raster_line.h"
@@ -18,6 +35,8 @@
 #include "progress.h"
 #include "scaled_read.h"
 #include "tiles.h"
+#include "tile_walk.h"
+#include "../codecs/ccitt.h"
 
 #include <string.h>
 
@@ -151,11 +170,81 @@ bool fill_views(int32_t base, Level levels[kLevels]) {
     return true;
 }
 
+// The even pixels of a row of 64 (pixel 0 in bit 63), as 32 pixels in the
+// high half: a bit pattern compress, each step halving the gaps.
+inline uint64_t even_pixels(uint64_t pixels) {
+    uint64_t x = (pixels >> 1) & 0x5555555555555555ull;
+    x = (x | (x >> 1)) & 0x3333333333333333ull;
+    x = (x | (x >> 2)) & 0x0F0F0F0F0F0F0F0Full;
+    x = (x | (x >> 4)) & 0x00FF00FF00FF00FFull;
+    x = (x | (x >> 8)) & 0x0000FFFF0000FFFFull;
+    x = (x | (x >> 16)) & 0x00000000FFFFFFFFull;
+    return x << 32;
+}
+
+// Stores `pixels` sampled pixels (pixel 0 in bit 63; 1 to 64) at view pixel
+// `x` (a multiple of 8) of a level line, the bits after them white.
+inline void store_sampled(uint8_t *line, int32_t x, uint64_t sampled, int32_t pixels) {
+    if (pixels < 64)
+        sampled |= ~0ull >> pixels;
+    const uint64_t bytes = __builtin_bswap64(sampled);
+    memcpy(line + x / 8, &bytes, static_cast<size_t>((pixels + 7) / 8));
+}
+
+// Samples a decoded bilevel tile (the walk's part: the whole tile) into the
+// levels' buffers, whose row `filled` is the tile row's first line.
+void sample_tile(const TilePart &part, Level levels[kLevels]) {
+    for (int32_t y = 0; y < part.height; y += 2) {
+        uint64_t high, low;
+        narrow_row_words(part.row_at(y), static_cast<uint32_t>(part.width), high, low);
+        uint64_t sampled = even_pixels(high) | (even_pixels(low) >> 32);
+        for (int32_t i = 0; i < kLevels; ++i) {
+            const int32_t factor = 2 << i;
+            if (y % factor != 0)
+                break;
+            if (i != 0)
+                sampled = even_pixels(sampled);
+            Level &level = levels[i];
+            uint8_t *line = level.lines + static_cast<size_t>(level.filled + y / factor) * level.line;
+            store_sampled(line, part.rect.left / factor, sampled, (part.width + factor - 1) / factor);
+        }
+    }
+}
+
+// fill_views for bilevel frames, from the coded tiles a tile row at a time.
+// A tile row gives each level 128 / f lines (fewer at the bottom), so a
+// buffer of 128 lines fills exactly and is flushed when full.
+bool fill_bilevel_views(int32_t base, Level levels[kLevels]) {
+    const QI_FrameRecord *f = frame_lookup(base);
+    const int32_t width = f->width, height = f->height;
+    for (int32_t top = 0; top < height; top += kTileSide) {
+        const int32_t count = height - top < kTileSide ? height - top : kTileSide;
+        const QI_Rect rect{0, top, width - 1, top + count - 1};
+        if (!walk_tiles(base, rect, TileAccess::ReadCoded, [levels](const TilePart &part) {
+                sample_tile(part, levels);
+                return true;
+            }))
+            return false;
+        progress_report(static_cast<intptr_t>(98 * static_cast<int64_t>(top) / height + 1));
+        for (int32_t i = 0; i < kLevels; ++i) {
+            const int32_t factor = 2 << i;
+            levels[i].filled += (count + factor - 1) / factor;
+            if (levels[i].filled == kBand && !flush(levels[i], 1))
+                return false;
+        }
+    }
+    for (int32_t i = 0; i < kLevels; ++i)
+        if (!flush(levels[i], 1))
+            return false;
+    return true;
+}
+
 bool build_views(int32_t base) {
     Level levels[kLevels];
     for (Level &level : levels)
         level = Level{-1, 0, 0, 0, nullptr, 0, 0};
-    bool ok = create_views(base, levels) && fill_views(base, levels);
+    const bool bilevel = frame_lookup(base)->kind == 1;
+    bool ok = create_views(base, levels) && (bilevel ? fill_bilevel_views(base, levels) : fill_views(base, levels));
     for (Level &level : levels) {
         heap_release(level.lines);
         if (level.frame >= 0)
