@@ -230,6 +230,12 @@ public:
     // vertical mode 0 for every changing element and the row's end): its
     // pixels are the previous row's, which a caller drawing rows can copy.
     bool row_repeated() const { return repeated_; }
+    // Decodes, while the stream holds them, up to `most` rows that repeat
+    // the reference line, and returns how many (0 when the next row is not
+    // one, or when the line has more than 55 elements: decode_row() then
+    // takes it). A fast path for callers drawing rows: each of them is the
+    // previous row again. row_repeated() is left as it was.
+    uint32_t decode_repeats(BitReader &reader, uint32_t most);
     uint32_t width() const { return width_; }
 
 private:
@@ -275,6 +281,8 @@ public:
     // for the first row): vertical mode 0 at each of its changing elements
     // and at its end, the bytes encode_row() would write for it.
     int32_t encode_repeat(uint8_t *out, uint32_t capacity);
+    // encode_repeat() for `rows` (at least 1) rows in a row.
+    int32_t encode_repeats(uint32_t rows, uint8_t *out, uint32_t capacity);
     // Writes the carried bits as a last byte (zero-padded): returns 1, or 0
     // when no bits are carried, or -1 when capacity is 0 and a byte is due.
     int32_t finish(uint8_t *out, uint32_t capacity);
@@ -310,6 +318,23 @@ bool t6_decode_raster(const uint8_t *data, size_t size, uint32_t width, uint32_t
 // T6Encoder::encode_words, the pixels past the width made white; reads
 // (width + 7) / 8 bytes of the row.
 void narrow_row_words(const uint8_t *row, uint32_t width, uint64_t &high, uint64_t &low);
+
+// The pixels of a row of at most 128 pixels given as changing elements
+// (ascending, at most 128; what T6Decoder::pairs() holds for such a row),
+// as two words laid out as for T6Encoder::encode_words (pixels past the
+// width white when the elements close the row at the width, as the decoder's
+// do).
+void narrow_words_of_changes(const uint16_t *elements, uint32_t count, uint64_t &high, uint64_t &low);
+
+// Decodes `height` rows of at most 128 pixels from a T.6 stream (all-white
+// reference) and hands every `step`-th row (rows 0, step, 2 step ...) to
+// `sink` as two words (narrow_words_of_changes); the other rows are decoded
+// but not drawn, and a row repeating the one before is not drawn again.
+// False on malformed or truncated code, a width above 128 or a stopped
+// library; rows already handed over stay handed over.
+using NarrowRowSink = void (*)(void *context, uint32_t y, uint64_t high, uint64_t low);
+bool t6_decode_narrow_rows(const uint8_t *data, size_t size, uint32_t width, uint32_t height, uint32_t step,
+                           NarrowRowSink sink, void *context, uint16_t *workspace = nullptr);
 
 // Entries of uint16 working memory that a coder of this width needs when the
 // caller provides it (the tile coder passes part of the frame's work buffer,
