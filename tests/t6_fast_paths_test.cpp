@@ -332,6 +332,129 @@ TEST_F(T6FastPaths, StreamsCutShortFailAndDamagedOnesStayInsideTheirData) {
     }
 }
 
+namespace {
+
+struct HandedRow {
+    uint32_t y;
+    uint64_t high, low;
+    bool operator==(const HandedRow &o) const { return y == o.y && high == o.high && low == o.low; }
+};
+
+void collect_row(void *context, uint32_t y, uint64_t high, uint64_t low) {
+    static_cast<std::vector<HandedRow> *>(context)->push_back(HandedRow{y, high, low});
+}
+
+} // namespace
+
+// The row decoder that the views use hands over every step-th row as the
+// raster decoder draws it (pixels past the width white), decoding the rows
+// between without drawing them; it fails where the raster decoder fails.
+TEST_F(T6FastPaths, NarrowRowDecodingHandsOverTheRowsTheRasterDecoderDraws) {
+    std::mt19937 random(66);
+    for (const Shape &s : kShapes) {
+        if (s.width > 128)
+            continue;
+        for (int content = 0; content < 3; ++content) {
+            Raster r = content == 0   ? drawing(random, s.width, s.height)
+                       : content == 1 ? busy(random, s.width, s.height, 1 + random() % 9)
+                                      : Raster(s.width, s.height, 1, 0xFF);
+            std::vector<uint8_t> stream = our_g4(r);
+            Raster drawn;
+            ASSERT_TRUE(our_decode(stream, s.width, s.height, drawn));
+            for (uint32_t step : {1u, 2u, 3u, 8u, 200u}) {
+                std::vector<HandedRow> expected, got;
+                for (int32_t y = 0; y < s.height; y += static_cast<int32_t>(step)) {
+                    HandedRow row{static_cast<uint32_t>(y), 0, 0};
+                    quill::narrow_row_words(drawn.data() + static_cast<size_t>(y) * drawn.line(),
+                                            static_cast<uint32_t>(s.width), row.high, row.low);
+                    expected.push_back(row);
+                }
+                ASSERT_TRUE(quill::t6_decode_narrow_rows(stream.data(), stream.size(), static_cast<uint32_t>(s.width),
+                                                         static_cast<uint32_t>(s.height), step, collect_row, &got))
+                    << s.width << "x" << s.height << " step " << step;
+                EXPECT_TRUE(got == expected) << s.width << "x" << s.height << " content " << content << " step " << step;
+                std::vector<uint8_t> shorter(stream.begin(), stream.end() - 1);
+                EXPECT_FALSE(quill::t6_decode_narrow_rows(shorter.data(), shorter.size(), static_cast<uint32_t>(s.width),
+                                                          static_cast<uint32_t>(s.height), step, collect_row, &got));
+            }
+        }
+    }
+    std::vector<HandedRow> none;
+    const uint8_t ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_FALSE(quill::t6_decode_narrow_rows(ones, 4, 129, 1, 1, collect_row, &none)) << "wider than a tile";
+    EXPECT_FALSE(quill::t6_decode_narrow_rows(ones, 4, 128, 1, 0, collect_row, &none)) << "no step";
+    EXPECT_TRUE(none.empty());
+}
+
+// Repeated rows coded as a block are the bytes of coding them one by one
+// from their runs, and the decoder takes them back as a block, row count
+// for row count, leaving the reader at the next row.
+TEST_F(T6FastPaths, RepeatedRowsCodeAndDecodeAsBlocks) {
+    struct Case {
+        uint32_t width;
+        std::vector<uint16_t> pairs; // the row repeated
+        uint32_t repeats;
+    } cases[] = {
+        {128, {}, 200},                 // white: one bit a row
+        {128, {3, 9, 100, 128}, 40},    // ends black at the width: no V0 for the end
+        {60, {0, 60}, 70},              // all black
+        {1000, {5, 6, 990, 1000}, 30},  // a strip row
+        {128, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
+               28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53,
+               54, 55, 56, 57},
+         9}, // 58 elements: too many for one look at the bits
+    };
+    for (const Case &c : cases) {
+        const uint32_t count = static_cast<uint32_t>(c.pairs.size() / 2);
+        std::vector<uint8_t> blocks(4096), single(4096);
+        quill::T6Encoder a, b;
+        ASSERT_TRUE(a.init(c.width));
+        ASSERT_TRUE(b.init(c.width));
+        int32_t na = a.encode_row(c.pairs.data(), count, blocks.data(), 4096);
+        int32_t nb = b.encode_row(c.pairs.data(), count, single.data(), 4096);
+        ASSERT_GE(na, 0);
+        ASSERT_GE(nb, 0);
+        int32_t m = a.encode_repeats(c.repeats, blocks.data() + na, 4096 - static_cast<uint32_t>(na));
+        ASSERT_GE(m, 0);
+        na += m;
+        for (uint32_t i = 0; i < c.repeats; ++i) {
+            m = b.encode_row(c.pairs.data(), count, single.data() + nb, 4096 - static_cast<uint32_t>(nb));
+            ASSERT_GE(m, 0);
+            nb += m;
+        }
+        // One more row, a different one, so that the decoder meets a row
+        // that is not a repeat.
+        const std::vector<uint16_t> last = c.pairs.empty() ? std::vector<uint16_t>{0, 1} : std::vector<uint16_t>{};
+        const uint32_t lastCount = static_cast<uint32_t>(last.size() / 2);
+        m = a.encode_row(last.data(), lastCount, blocks.data() + na, 4096 - static_cast<uint32_t>(na));
+        na += m + a.finish(blocks.data() + na + m, 4096 - static_cast<uint32_t>(na + m));
+        m = b.encode_row(last.data(), lastCount, single.data() + nb, 4096 - static_cast<uint32_t>(nb));
+        nb += m + b.finish(single.data() + nb + m, 4096 - static_cast<uint32_t>(nb + m));
+        blocks.resize(static_cast<size_t>(na));
+        single.resize(static_cast<size_t>(nb));
+        EXPECT_EQ(blocks, single) << "width " << c.width << " elements " << c.pairs.size();
+
+        quill::T6Decoder decoder;
+        ASSERT_TRUE(decoder.init(c.width));
+        quill::BitReader reader(blocks.data(), blocks.size());
+        ASSERT_TRUE(decoder.decode_row(reader));
+        const uint32_t taken = decoder.decode_repeats(reader, c.repeats + 5);
+        uint32_t rows = taken;
+        // Lines too long for the look at the bits repeat through decode_row.
+        while (rows < c.repeats) {
+            ASSERT_TRUE(decoder.decode_row(reader));
+            ASSERT_EQ(std::vector<uint16_t>(decoder.pairs(), decoder.pairs() + 2 * decoder.pair_count()), c.pairs);
+            ++rows;
+        }
+        EXPECT_EQ(taken, c.pairs.size() + 1 > 56 ? 0u : c.repeats) << "width " << c.width;
+        ASSERT_TRUE(decoder.decode_row(reader));
+        EXPECT_EQ(std::vector<uint16_t>(decoder.pairs(), decoder.pairs() + 2 * decoder.pair_count()), last)
+            << "the row after the repeats";
+        EXPECT_FALSE(decoder.row_repeated());
+        EXPECT_FALSE(reader.overrun());
+    }
+}
+
 // ---- Views sampled from the coded tiles ------------------------------------
 
 namespace {
