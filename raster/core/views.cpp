@@ -218,7 +218,8 @@ struct TileSampler {
     Level *levels;
     int32_t left, width; // the tile's first column and width in the base
     uint64_t lastHigh, lastLow;
-    uint64_t samples[kLevels];
+    uint64_t samples[kLevels]; // of the last row, the first `sampled` levels
+    int32_t sampled;
 };
 
 // The row sink of bilevel_tile_rows (every second row of the tile): stores
@@ -231,14 +232,16 @@ void sample_row(void *context, uint32_t y, uint64_t high, uint64_t low) {
     if (high != t.lastHigh || low != t.lastLow) {
         t.lastHigh = high;
         t.lastLow = low;
-        t.samples[0] = even_pixels(high) | (even_pixels(low) >> 32);
-        for (int32_t i = 1; i < kLevels; ++i)
-            t.samples[i] = even_pixels(t.samples[i - 1]);
+        t.sampled = 0;
     }
     for (int32_t i = 0; i < kLevels; ++i) {
         const int32_t factor = 2 << i;
         if ((y & static_cast<uint32_t>(factor - 1)) != 0)
             break;
+        if (i == t.sampled) { // each level from the one above, once per row seen
+            t.samples[i] = i == 0 ? even_pixels(high) | (even_pixels(low) >> 32) : even_pixels(t.samples[i - 1]);
+            ++t.sampled;
+        }
         Level &level = t.levels[i];
         uint8_t *line = level.lines + static_cast<size_t>(level.filled + static_cast<int32_t>(y) / factor) * level.line;
         store_sampled(line, t.left / factor, t.samples[i], (t.width + factor - 1) / factor);
@@ -258,7 +261,7 @@ bool fill_bilevel_views(int32_t base, Level levels[kLevels]) {
             if (tile_is_blank(base, index))
                 continue;
             const int32_t left = tx * kTileSide;
-            TileSampler sampler{levels, left, width - left < kTileSide ? width - left : kTileSide, ~0ull, ~0ull, {}};
+            TileSampler sampler{levels, left, width - left < kTileSide ? width - left : kTileSide, ~0ull, ~0ull, {}, 0};
             if (!bilevel_tile_rows(base, index, 2, sample_row, &sampler))
                 return false;
         }
