@@ -24,6 +24,11 @@
  *    standard page.pbm (lines and halftone);
  *  - wide: pamcut -left 200 -top 300 -width 2600 -height 12 of page.pbm
  *    (white runs past 2560: extended make-up codes).
+ *  - tile-repeats (128 x 128) and wide-repeats (600 x 40): rows repeated,
+ *    strokes ending at the right edge, rows of more than 56 changes
+ *    repeated (the decoder's repeated-row and V0-run paths), made by a
+ *    script as PBM (also the seeds tile_record/bilevel-repeats and
+ *    bilevel-edge, 60 x 12, behind that target's three bytes).
  * Each went through pnmtotiff -none -miniswhite, then tiffcp -c g4
  * -r 100000 for the T.6 seeds or, for the modified Huffman ones, a libtiff
  * program copying the scanlines into a file with Compression 2 (no

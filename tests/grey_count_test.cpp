@@ -7,9 +7,11 @@
 #include "test_support.h"
 
 #include "base/raster_line.h"
+#include "raster/core/run_tiles.h"
 #include "raster/core/scaled_read.h"
 
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace quill_test;
@@ -75,31 +77,40 @@ TEST_F(GreyCountTest, CountsEqualTheFineRasterOfTheScaledRead) {
         {"wholly outside", 2000, 2000, 2400, 2300, 4, 40, 30},
         {"one pixel", 500.5, 300.5, 504.5, 304.5, 4, 1, 1},
     };
-    for (const Region &g : regions) {
-        SCOPED_TRACE(g.what);
-        std::vector<uint8_t> want = counts_from_fine_raster(frame_, g);
-        std::vector<uint8_t> got(want.size(), 0xEE);
-        quill::GreyCount count{frame_, g.x0, g.y0, g.x1, g.y1, g.n, g.width, g.height, got.data()};
-        ASSERT_TRUE(quill::grey_count_read(count));
-        size_t differ = 0;
-        for (size_t i = 0; i < want.size(); ++i)
-            differ += want[i] != got[i];
-        EXPECT_EQ(differ, 0u) << "of " << want.size() << " pixels";
+    // From runs, and from pieces (the path of frames too wide for runs).
+    for (int runs : {1, 0}) {
+        for (const Region &g : regions) {
+            SCOPED_TRACE(std::string(g.what) + (runs ? ", from runs" : ", from pieces"));
+            qi_test_run_paths(runs);
+            std::vector<uint8_t> want = counts_from_fine_raster(frame_, g);
+            std::vector<uint8_t> got(want.size(), 0xEE);
+            quill::GreyCount count{frame_, g.x0, g.y0, g.x1, g.y1, g.n, g.width, g.height, got.data()};
+            ASSERT_TRUE(quill::grey_count_read(count));
+            size_t differ = 0;
+            for (size_t i = 0; i < want.size(); ++i)
+                differ += want[i] != got[i];
+            EXPECT_EQ(differ, 0u) << "of " << want.size() << " pixels";
+        }
     }
+    qi_test_run_paths(1);
 }
 
 TEST_F(GreyCountTest, FailedAllocationsFailCleanly) {
     make_frame(300, 260);
     std::vector<uint8_t> counts(64 * 64);
-    int failures = 0;
-    fail_each_step(
-        kFailAllocation,
-        [&] {
-            quill::GreyCount count{frame_, 0, 0, 300, 260, 8, 64, 64, counts.data()};
-            return quill::grey_count_read(count);
-        },
-        [&](int64_t) { ++failures; });
-    EXPECT_GE(failures, 1); // the maps at least; the fixture checks for leaks
+    for (int runs : {1, 0}) {
+        qi_test_run_paths(runs);
+        int failures = 0;
+        fail_each_step(
+            kFailAllocation,
+            [&] {
+                quill::GreyCount count{frame_, 0, 0, 300, 260, 8, 64, 64, counts.data()};
+                return quill::grey_count_read(count);
+            },
+            [&](int64_t) { ++failures; });
+        EXPECT_GE(failures, 1) << "the maps at least; the fixture checks for leaks";
+    }
+    qi_test_run_paths(1);
 }
 
 } // namespace

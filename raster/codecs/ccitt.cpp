@@ -39,6 +39,25 @@
  * compares) cut the mispredictions a simulator counts but made the real
  * loop 5 to 15% slower: they lengthen the chain from one code to the next.
  *
+ * Faster still (issue 19; the 7696 tiles of the same drawing, against
+ * libtiff's Group 4 decoding of the same tiles in one run): 0.81 of
+ * libtiff's time before, about 0.45 after (figures noisy on the shared
+ * machine: 0.37 to 0.59 over runs). What paid, in order:
+ *  - Repeated rows. A row equal to its reference line is coded as one V0
+ *    per element and one for the row's end (none when the line ends at the
+ *    width: that V0 ends the row), all one bits. When the reader's next
+ *    bits are that many ones (checked with one count of leading ones, for
+ *    lines of up to 55 elements) the reference line is kept as the new row
+ *    and the caller copies the previous pixel row; in drawings most tile
+ *    rows are blank or repeat the one above.
+ *  - Runs of V0. After V0 at b1, each further one bit is V0 at the next
+ *    reference element; they are copied in one go up to the last element
+ *    below the width.
+ *  - One-lookup tables (t6_lookup.h) for the modes and runs: no sub-table
+ *    branch, no header read.
+ *  - Tile rows (at most 128 pixels) drawn from the elements in two
+ *    registers (draw_narrow_row) and repeated rows copied inline.
+ *
  * Hostile input: every vertical position and run is checked against a0 and
  * the width before it is recorded, so the line buffer cannot overflow and
  * a0 cannot move back; every code word consumes at least one bit, and past
@@ -53,16 +72,29 @@
  * that spills 32 bits at a time; horizontal mode with two short runs (the
  * common case) is put as one word of up to 27 bits. The capacity is checked
  * at each spill, where the bytes are known to be complete.
+ *
+ * Encoding faster (issue 19): a run of elements equal to the reference's
+ * elements after b1 is a run of V0, put as one block of one bits; a row
+ * equal to the row before (whole rows compared, before any run finding) is
+ * coded by encode_repeat() without looking at its pixels again; tile rows
+ * (at most 128 pixels) are loaded as two 64-bit words and their changing
+ * elements found with count-leading-zeros on the word XOR itself shifted
+ * by one pixel, one step per element instead of a table lookup per byte.
+ * The bytes are the same as before (the tests hold them to libtiff's
+ * coding). Tiles: 0.43 of libtiff's encoding time before, about 0.25
+ * after.
  */
 #include "ccitt.h"
 
 #include "black_runs.h"
+#include "t6_lookup.h"
 
 namespace quill {
 
 namespace {
 
 constexpr uint32_t kSentinels = 4;
+constexpr uint32_t kNarrowWidth = 128; // a tile's width: two 64-bit words
 
 uint32_t line_entries(uint32_t width) { return width + 1 + kSentinels; }
 
@@ -81,6 +113,14 @@ inline uint32_t find_b1(const uint16_t *reference, uint32_t &j, int32_t a0, uint
     while (static_cast<int32_t>(reference[j]) <= a0)
         ++j;
     return j + ((j ^ parity) & 1);
+}
+
+// The code of a row equal to its reference line of `elements` changing
+// elements is V0 at each element, then V0 at the end of the row: one bit
+// each, and none for the end when the last element is the width (a row
+// ending black closes its last run there, and that V0 ends the row).
+inline uint32_t repeat_bits(const uint16_t *reference, uint32_t elements, uint32_t width) {
+    return elements + (elements != 0 && reference[elements - 1] == width ? 0 : 1);
 }
 
 // Appends a changing element to a line, or cancels the last one when equal.
@@ -118,8 +158,19 @@ struct BitWriter {
         bits <<= 32;
         count -= 32;
     }
-    // Writes the complete bytes; fewer than 8 bits stay.
+    // Writes the complete bytes; fewer than 8 bits stay. With room for 8
+    // bytes the whole buffer is stored at once (the bytes past the complete
+    // ones are written again later or lie past what the caller counts).
     void flush_bytes() {
+        if (end - out >= 8) {
+            const uint64_t v = __builtin_bswap64(bits);
+            memcpy(out, &v, 8);
+            const uint32_t bytes = count >> 3;
+            out += bytes;
+            count &= 7;
+            bits = bytes == 8 ? 0 : bits << (8 * bytes);
+            return;
+        }
         for (; count >= 8; count -= 8, bits <<= 8) {
             if (out == end) {
                 overflow = true;
@@ -129,6 +180,13 @@ struct BitWriter {
         }
     }
 };
+
+// `count` (at least 1) V0 codes: one bits.
+inline void put_ones(BitWriter &writer, uint32_t count) {
+    for (; count > 32; count -= 32)
+        writer.put(0xFFFFFFFFu, 32);
+    writer.put(0xFFFFFFFFu >> (32 - count), count);
+}
 
 void put_run(BitWriter &writer, const CodeWord *codes, uint32_t run) {
     for (; run >= kLongestMakeUpRun; run -= kLongestMakeUpRun)
@@ -160,29 +218,6 @@ void put_horizontal(BitWriter &writer, bool black, uint32_t first, uint32_t seco
 
 bool tables_ready() { return g_whiteTable && g_blackTable && g_modeTable; }
 
-// decode_symbol for a table with one sub-table (the mode table: with k = 3
-// only the prefix 000 has one), the reader filled by the caller. The
-// second-level entry is loaded before the first-level one is tested, so the
-// load is under way when the branch resolves: the codes that need it (pass,
-// VL2, VR2, VL3, VR3: 15% of the mode codes of the standard drawing) come at
-// random. This decoded the drawing's rows in 23.4 ms against 25.4 ms through
-// decode_symbol, which reaches the sub-table through its header.
-__attribute__((always_inline)) inline uint32_t decode_one_sub(const CodeTable &table, BitReader &reader) {
-    const uint32_t bits = reader.peek16();
-    const uint32_t first = table.first[bits >> (16 - table.k)];
-    const uint32_t second = table.firstSub[((bits << table.k) & 0xFFFF) >> (16 - table.firstSubWidth)];
-    if ((first & 0xFF) != kContinue) {
-        if (first == kNoCode)
-            return kNoSymbol;
-        reader.skip(first & 0xFF);
-        return first >> 8;
-    }
-    if (second == kNoCode)
-        return kNoSymbol;
-    reader.skip(table.k + (second & 0xFF));
-    return second >> 8;
-}
-
 // One run: make-up codes, then the terminating code; -1 for an invalid code
 // or a run past `limit`. Each make-up code adds at least 64, so the loop ends
 // within limit / 64 + 1 codes. Inlined into the row decoders, where the
@@ -198,6 +233,28 @@ __attribute__((always_inline)) inline int32_t run_length(const CodeTable &table,
         if (run > limit)
             return -1;
         if (symbol < kFirstMakeUp)
+            return static_cast<int32_t>(run);
+    }
+}
+
+// One run through a one-lookup table (t6_lookup.h): make-up codes, then the
+// terminating code; -1 for an invalid code or a run past `limit`. Each
+// make-up code adds at least 64, so the loop ends within limit / 64 + 1
+// codes.
+template <uint32_t Bits>
+__attribute__((always_inline)) inline int32_t lookup_run(const uint16_t *table, BitReader &reader, uint32_t limit) {
+    uint32_t run = 0;
+    for (;;) {
+        reader.ensure16();
+        const uint32_t entry = table[reader.peek16() >> (16 - Bits)];
+        if (entry == 0)
+            return -1;
+        reader.skip(entry & 15);
+        const uint32_t pixels = entry >> 4;
+        run += pixels;
+        if (run > limit)
+            return -1;
+        if (pixels < 64)
             return static_cast<int32_t>(run);
     }
 }
@@ -276,16 +333,13 @@ bool mh_decode_row(BitReader &reader, uint32_t width, uint16_t *pairs, uint32_t 
 // ---- T6Decoder -------------------------------------------------------------
 
 bool T6Decoder::init(uint32_t width, uint16_t *workspace) {
-    if (!width_valid(width) || !tables_ready() || mode_code_table().subTables != 1)
+    if (!width_valid(width) || !tables_ready())
         return false;
     if (!workspace && !memory_.allocate(t6_workspace_entries(width)))
         return false;
     width_ = width;
     reference_ = workspace ? workspace : memory_.get();
     coding_ = reference_ + line_entries(width);
-    white_ = white_code_table();
-    black_ = black_code_table();
-    modes_ = mode_code_table();
     reset();
     return true;
 }
@@ -300,16 +354,17 @@ namespace {
 // Decodes the changing elements of one T.6 row into `line`; returns their
 // number, or -1 on malformed code. The reader is taken by value and handed
 // back through `reader` so that its state stays in registers in the loop.
-int32_t decode_elements(BitReader &reader, const uint16_t *reference, uint16_t *line, uint32_t rowWidth,
-                        const CodeTable &modeTable, const CodeTable &whiteTable, const CodeTable &blackTable) {
+int32_t decode_elements(BitReader &reader, const uint16_t *reference, uint32_t below, uint16_t *line,
+                        uint32_t rowWidth) {
     BitReader in = reader;
-    const CodeTable modes = modeTable, white = whiteTable, black = blackTable;
     const int32_t width = static_cast<int32_t>(rowWidth);
     uint32_t n = 0, j = 0;
     int32_t a0 = -1; // before the row
     while (a0 < width) {
         in.ensure16();
-        uint32_t mode = decode_one_sub(modes, in);
+        const uint32_t entry = kModeLookup.entry[in.peek16() >> (16 - kModeLookupBits)];
+        in.skip(entry & 7); // nothing for no code, whose symbol 15 fails below
+        const uint32_t mode = entry >> 3;
         if (mode <= kModeVR3) {
             const uint32_t b = find_b1(reference, j, a0, n);
             int32_t a1 = static_cast<int32_t>(reference[b]) + static_cast<int32_t>(mode) - 3;
@@ -324,14 +379,45 @@ int32_t decode_elements(BitReader &reader, const uint16_t *reference, uint16_t *
             // which is where it ends after V0: the search loop is then not
             // entered, where it would have stepped once or twice at random.
             j = mode >= kModeV0 ? b + 1 : j;
+            if (mode == kModeV0 && a1 < width) {
+                // More V0 codes (one bits) after V0 copy the reference
+                // elements after b1 one for one: b1 of each is the next
+                // element, whose index has the parity of the next colour.
+                // Copied in one go up to the last element below the width;
+                // a V0 left over lands on the width and ends the row.
+                const uint32_t ones = in.leading_ones(), left = below - j;
+                uint32_t copied = ones < left ? ones : left;
+                // Four elements at a time, not memcpy: the copies are a few
+                // elements long, and a call for each took 8% of the time of
+                // decoding tiles. The last group may write up to three
+                // entries past the copy, at most to index width + 3 (the
+                // copy ends below the width), inside the line's sentinels,
+                // which are set after the row.
+                for (uint32_t i = 0; i < copied; i += 4) {
+                    uint64_t four;
+                    memcpy(&four, reference + j + i, 8);
+                    memcpy(line + n + i, &four, 8);
+                }
+                n += copied;
+                j += copied;
+                a0 = line[n - 1];
+                if (ones > copied) {
+                    line[n++] = static_cast<uint16_t>(rowWidth);
+                    a0 = width;
+                    ++copied;
+                }
+                in.skip(copied);
+            }
         } else if (mode == kModeHorizontal) {
             const bool isBlack = n & 1;
             uint32_t start = a0 < 0 ? 0 : static_cast<uint32_t>(a0);
-            int32_t first = run_length(isBlack ? black : white, in, rowWidth - start);
+            int32_t first = isBlack ? lookup_run<kBlackLookupBits>(kBlackLookup.entry, in, rowWidth - start)
+                                    : lookup_run<kWhiteLookupBits>(kWhiteLookup.entry, in, rowWidth - start);
             if (first < 0)
                 return -1;
             uint32_t a1 = start + static_cast<uint32_t>(first);
-            int32_t second = run_length(isBlack ? white : black, in, rowWidth - a1);
+            int32_t second = isBlack ? lookup_run<kWhiteLookupBits>(kWhiteLookup.entry, in, rowWidth - a1)
+                                     : lookup_run<kBlackLookupBits>(kBlackLookup.entry, in, rowWidth - a1);
             if (second < 0)
                 return -1;
             record(line, n, static_cast<int32_t>(a1));
@@ -349,10 +435,49 @@ int32_t decode_elements(BitReader &reader, const uint16_t *reference, uint16_t *
 
 } // namespace
 
+// A row that repeats the reference line is coded as repeat_bits() one bits;
+// when the next bits are that, the reference line is the new row as it
+// stands. Lines of more than 55 elements are left to the element loop (the
+// reader holds 56 bits at least after a refill).
+bool T6Decoder::repeat_row(BitReader &reader) {
+    const uint32_t bits = repeat_bits(reference_, referenceElements_, width_);
+    if (bits > 56)
+        return false;
+    reader.ensure(bits);
+    if (reader.leading_ones() < bits)
+        return false;
+    reader.skip(bits);
+    return true;
+}
+
+uint32_t T6Decoder::decode_repeats(BitReader &reader, uint32_t most) {
+    const uint32_t bits = repeat_bits(reference_, referenceElements_, width_);
+    if (bits > 56)
+        return 0;
+    uint32_t rows = 0;
+    while (rows < most) {
+        reader.ensure(56);
+        uint32_t fit = reader.leading_ones() / bits;
+        if (fit == 0)
+            break;
+        if (fit > most - rows)
+            fit = most - rows;
+        reader.skip(fit * bits);
+        rows += fit;
+    }
+    return rows;
+}
+
 bool T6Decoder::decode_line(BitReader &reader) {
+    repeated_ = repeat_row(reader);
+    if (repeated_)
+        return true;
     const uint16_t width = static_cast<uint16_t>(width_);
     uint16_t *line = coding_;
-    int32_t count = decode_elements(reader, reference_, line, width_, modes_, white_, black_);
+    uint32_t below = referenceElements_;
+    if (below != 0 && reference_[below - 1] == width)
+        --below; // a row ending black closes its last run at the width
+    int32_t count = decode_elements(reader, reference_, below, line, width_);
     if (count < 0)
         return false;
     uint32_t n = static_cast<uint32_t>(count);
@@ -398,6 +523,7 @@ bool T6Encoder::init(uint32_t width, uint16_t *workspace) {
 
 void T6Encoder::reset() {
     set_sentinels(reference_, 0, width_);
+    referenceElements_ = 0;
     carried_ = 0;
     carriedBits_ = 0;
 }
@@ -430,6 +556,60 @@ int32_t T6Encoder::encode_pixels(const uint8_t *row, uint8_t *out, uint32_t capa
     return code_line(2 * pack_black_runs(row, width_, coding_, g_runTable), out, capacity);
 }
 
+namespace {
+
+// Appends to `line` the changing elements in a word of 64 pixels (1 black
+// here, pixel 0 in bit 63) whose first pixel is `x`; `before` is the colour
+// of the pixel before it (1 black). A pixel differs from the one before it
+// where the word and itself shifted right by one differ; the set bits of
+// that are taken from the left with count-leading-zeros, one step per
+// element, no step per pixel or byte.
+inline uint32_t word_changes(uint64_t black, uint64_t before, uint32_t x, uint16_t *line, uint32_t n) {
+    uint64_t changes = black ^ ((black >> 1) | (before << 63));
+    while (changes != 0) {
+        const uint32_t at = static_cast<uint32_t>(__builtin_clzll(changes));
+        line[n++] = static_cast<uint16_t>(x + at);
+        changes ^= 0x8000000000000000ull >> at;
+    }
+    return n;
+}
+
+} // namespace
+
+void narrow_row_words(const uint8_t *row, uint32_t width, uint64_t &high, uint64_t &low) {
+    uint8_t bytes[16];
+    const uint32_t used = (width + 7) >> 3;
+    if (used == 16) {
+        memcpy(bytes, row, 16);
+    } else {
+        memset(bytes, 0xFF, 16);
+        memcpy(bytes, row, used);
+    }
+    memcpy(&high, bytes, 8);
+    memcpy(&low, bytes + 8, 8);
+    high = __builtin_bswap64(high);
+    low = __builtin_bswap64(low);
+    if (width < 64) {
+        high |= ~0ull >> width;
+        low = ~0ull;
+    } else if (width < 128) {
+        low |= ~0ull >> (width - 64);
+    }
+}
+
+int32_t T6Encoder::encode_words(uint64_t high, uint64_t low, uint8_t *out, uint32_t capacity) {
+    if (width_ > kNarrowWidth)
+        return -1;
+    // The pixels past the width are white, so a row ending black changes
+    // back at the width, inside the words, unless the width is 128.
+    const uint64_t blackHigh = ~high, blackLow = ~low;
+    uint32_t n = word_changes(blackHigh, 0, 0, coding_, 0);
+    n = word_changes(blackLow, blackHigh & 1, 64, coding_, n);
+    if (blackLow & 1)
+        coding_[n++] = static_cast<uint16_t>(kNarrowWidth);
+    return code_line(n, out, capacity);
+}
+
 int32_t T6Encoder::code_line(uint32_t elements, uint8_t *out, uint32_t capacity) {
     const int32_t width = static_cast<int32_t>(width_);
     const uint16_t *reference = reference_;
@@ -445,6 +625,20 @@ int32_t T6Encoder::code_line(uint32_t elements, uint8_t *out, uint32_t capacity)
         if (b2 < a1) {
             writer.put(kModeCodes[kModePass]);
             a0 = b2;
+        } else if (a1 == b1) {
+            // V0 (one bit), and V0 again for each next element equal to the
+            // next reference element (b1 of each is that element); the
+            // pair at the width, if reached, is the V0 that ends the row.
+            uint32_t same = 1;
+            if (a1 < width) {
+                while (line[c + same] == reference[b + same] && line[c + same] < width)
+                    ++same;
+                same += line[c + same] == reference[b + same];
+            }
+            put_ones(writer, same);
+            c += same;
+            j = b + same;
+            a0 = line[c - 1];
         } else if (a1 - b1 >= -3 && a1 - b1 <= 3) {
             writer.put(kModeCodes[kModeV0 + a1 - b1]);
             a0 = a1;
@@ -464,6 +658,22 @@ int32_t T6Encoder::code_line(uint32_t elements, uint8_t *out, uint32_t capacity)
     carriedBits_ = writer.count;
     coding_ = reference_;
     reference_ = line;
+    referenceElements_ = elements;
+    return static_cast<int32_t>(writer.out - out);
+}
+
+int32_t T6Encoder::encode_repeat(uint8_t *out, uint32_t capacity) { return encode_repeats(1, out, capacity); }
+
+int32_t T6Encoder::encode_repeats(uint32_t rows, uint8_t *out, uint32_t capacity) {
+    BitWriter writer{carried_, carriedBits_, out, out + capacity, false};
+    const uint32_t bits = repeat_bits(reference_, referenceElements_, width_);
+    for (uint32_t i = 0; i < rows; ++i)
+        put_ones(writer, bits);
+    writer.flush_bytes();
+    if (writer.overflow)
+        return -1;
+    carried_ = writer.bits;
+    carriedBits_ = writer.count;
     return static_cast<int32_t>(writer.out - out);
 }
 
@@ -480,6 +690,149 @@ int32_t T6Encoder::finish(uint8_t *out, uint32_t capacity) {
 
 // ---- Whole rasters ---------------------------------------------------------
 
+namespace {
+
+
+inline uint64_t prefix_parity(uint64_t v) {
+    v ^= v >> 1;
+    v ^= v >> 2;
+    v ^= v >> 4;
+    v ^= v >> 8;
+    v ^= v >> 16;
+    v ^= v >> 32;
+    return v;
+}
+
+// draw_changes for rows of at most 128 pixels (`rowBytes` of 2 to 16): the
+// same toggles and prefix parity, with the two words held in registers
+// instead of stored and read back per element, and the word an element
+// falls in chosen by selects instead of an index. An element at or past the
+// width toggles only pad bits (the decoder's closing element at the width
+// turns them back to white), or nothing when it is 128. Tiles decoded
+// 1.25 times as fast as through draw_changes.
+void draw_narrow_row(uint8_t *row, size_t rowBytes, const uint16_t *elements, uint32_t count) {
+    uint64_t high, low;
+    narrow_words_of_changes(elements, count, high, low);
+    uint8_t bytes[16];
+    high = __builtin_bswap64(high);
+    low = __builtin_bswap64(low);
+    memcpy(bytes, &high, 8);
+    memcpy(bytes + 8, &low, 8);
+    memcpy(row, bytes, rowBytes);
+}
+
+} // namespace
+
+void narrow_words_of_changes(const uint16_t *elements, uint32_t count, uint64_t &high, uint64_t &low) {
+    uint64_t toggleHigh = 0, toggleLow = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t x = elements[i];
+        const uint64_t bit = 0x8000000000000000ull >> (x & 63);
+        toggleHigh ^= x < 64 ? bit : 0;
+        toggleLow ^= x - 64 < 64 ? bit : 0;
+    }
+    const uint64_t blackHigh = prefix_parity(toggleHigh);
+    high = ~blackHigh;
+    low = ~(prefix_parity(toggleLow) ^ (0 - (blackHigh & 1)));
+}
+
+bool t6_decode_narrow_rows(const uint8_t *data, size_t size, uint32_t width, uint32_t height, uint32_t step,
+                           NarrowRowSink sink, void *context, uint16_t *workspace) {
+    T6Decoder decoder;
+    if (width > kNarrowWidth || step == 0 || !decoder.init(width, workspace))
+        return false;
+    BitReader reader(data, size);
+    uint64_t high = ~0ull, low = ~0ull; // the reference line drawn: white
+    bool drawn = true;
+    uint32_t next = 0; // the next row to hand over
+    for (uint32_t y = 0; y < height;) {
+        // Rows repeating the last one: those to hand over get its words.
+        y += decoder.decode_repeats(reader, height - y);
+        for (; next < y; next += step) {
+            if (!drawn)
+                narrow_words_of_changes(decoder.pairs(), 2 * decoder.pair_count(), high, low);
+            drawn = true;
+            sink(context, next, high, low);
+        }
+        if (y == height)
+            break;
+        if (!decoder.decode_row(reader))
+            return false;
+        drawn = drawn && decoder.row_repeated();
+        if (y == next) {
+            if (!drawn)
+                narrow_words_of_changes(decoder.pairs(), 2 * decoder.pair_count(), high, low);
+            drawn = true;
+            sink(context, y, high, low);
+            next += step;
+        }
+        ++y;
+    }
+    return true;
+}
+
+namespace {
+
+// memcpy, with the 16 bytes of a tile's row copied inline (a call to the
+// library's memcpy for them took 8% of the time of decoding tiles).
+inline void copy_row(uint8_t *to, const uint8_t *from, size_t bytes) {
+    if (bytes == 16)
+        memcpy(to, from, 16);
+    else
+        memcpy(to, from, bytes);
+}
+
+// True when the first `width` pixels of two packed rows are equal.
+bool same_pixels(const uint8_t *a, const uint8_t *b, uint32_t width) {
+    const uint32_t full = width >> 3;
+    if (memcmp(a, b, full) != 0)
+        return false;
+    const uint32_t mask = 0xFF00u >> (width & 7);
+    return (width & 7) == 0 || ((a[full] ^ b[full]) & mask & 0xFF) == 0;
+}
+
+// t6_encode_raster for rows of at most 128 pixels (tiles): each row is
+// loaded once as two words; a row equal to the one before is coded as such
+// without finding its runs, any other from its words.
+int32_t encode_narrow_raster(T6Encoder &encoder, const uint8_t *raster, uint32_t stride, uint32_t height,
+                             uint8_t *out, uint32_t capacity) {
+    const uint32_t width = encoder.width();
+    uint64_t lastHigh = ~0ull, lastLow = ~0ull; // the reference line: white
+    uint32_t length = 0;
+    uint32_t repeats = 0; // rows equal to the last one coded, not yet coded
+    for (uint32_t y = 0; y < height; ++y) {
+        uint64_t high, low;
+        narrow_row_words(raster + static_cast<size_t>(y) * stride, width, high, low);
+        if (high == lastHigh && low == lastLow) {
+            ++repeats;
+            continue;
+        }
+        if (repeats != 0) {
+            const int32_t n = encoder.encode_repeats(repeats, out + length, capacity - length);
+            if (n < 0)
+                return -1;
+            length += static_cast<uint32_t>(n);
+            repeats = 0;
+        }
+        const int32_t n = encoder.encode_words(high, low, out + length, capacity - length);
+        if (n < 0)
+            return -1;
+        length += static_cast<uint32_t>(n);
+        lastHigh = high;
+        lastLow = low;
+    }
+    if (repeats != 0) {
+        const int32_t n = encoder.encode_repeats(repeats, out + length, capacity - length);
+        if (n < 0)
+            return -1;
+        length += static_cast<uint32_t>(n);
+    }
+    const int32_t last = encoder.finish(out + length, capacity - length);
+    return last < 0 ? -1 : static_cast<int32_t>(length) + last;
+}
+
+} // namespace
+
 uint32_t t6_workspace_entries(uint32_t width) { return 2 * line_entries(width); }
 
 int32_t t6_encode_raster(const uint8_t *raster, uint32_t stride, uint32_t width, uint32_t height,
@@ -487,9 +840,14 @@ int32_t t6_encode_raster(const uint8_t *raster, uint32_t stride, uint32_t width,
     T6Encoder encoder;
     if (!encoder.init(width, workspace))
         return -1;
+    if (width <= kNarrowWidth)
+        return encode_narrow_raster(encoder, raster, stride, height, out, capacity);
     uint32_t length = 0;
     for (uint32_t y = 0; y < height; ++y) {
-        int32_t n = encoder.encode_pixels(raster + static_cast<size_t>(y) * stride, out + length, capacity - length);
+        const uint8_t *row = raster + static_cast<size_t>(y) * stride;
+        int32_t n = y != 0 && same_pixels(row, row - stride, width)
+                        ? encoder.encode_repeat(out + length, capacity - length)
+                        : encoder.encode_pixels(row, out + length, capacity - length);
         if (n < 0)
             return -1;
         length += static_cast<uint32_t>(n);
@@ -504,10 +862,29 @@ bool t6_decode_raster(const uint8_t *data, size_t size, uint32_t width, uint32_t
     if (!decoder.init(width, workspace))
         return false;
     BitReader reader(data, size);
-    for (uint32_t y = 0; y < height; ++y) {
+    const size_t rowBytes = ((width + 15) >> 4) << 1;
+    const bool narrow = width <= kNarrowWidth;
+    for (uint32_t y = 0; y < height;) {
+        // Rows that repeat the one before, many to one check of the bits.
+        for (uint32_t n = decoder.decode_repeats(reader, height - y); n > 0; --n, ++y) {
+            uint8_t *row = raster + static_cast<size_t>(y) * stride;
+            if (y != 0)
+                copy_row(row, row - stride, rowBytes);
+            else
+                memset(row, 0xFF, rowBytes); // the first row's reference is white
+        }
+        if (y == height)
+            break;
         if (!decoder.decode_row(reader))
             return false;
-        decoder.unpack_row(raster + static_cast<size_t>(y) * stride);
+        uint8_t *row = raster + static_cast<size_t>(y) * stride;
+        if (y != 0 && decoder.row_repeated())
+            copy_row(row, row - stride, rowBytes);
+        else if (narrow)
+            draw_narrow_row(row, rowBytes, decoder.pairs(), 2 * decoder.pair_count());
+        else
+            decoder.unpack_row(row);
+        ++y;
     }
     return true;
 }

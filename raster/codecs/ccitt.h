@@ -93,6 +93,19 @@ public:
     size_t bit_position() const { return (loaded_ << 3) - count_; }
     // True when more bits were consumed than the data holds.
     bool overrun() const { return bit_position() > (size_ << 3); }
+    // Makes at least n bits (n <= 56) available to peek.
+    void ensure(uint32_t n) {
+        if (count_ < n)
+            refill();
+    }
+    // The number of one bits that start the loaded bits (at most the bits
+    // loaded). Past the end of the data the reader yields zeros, so these
+    // are always bits of the data.
+    uint32_t leading_ones() const {
+        const uint64_t inverse = ~buffer_;
+        const uint32_t ones = inverse ? static_cast<uint32_t>(__builtin_clzll(inverse)) : 64;
+        return ones < count_ ? ones : count_;
+    }
     // Moves to the next byte boundary (nothing when on one).
     void align_to_byte() {
         skip(count_ & 7); // loaded_ counts whole bytes, so count_ % 8 is the partial byte
@@ -213,16 +226,27 @@ public:
     uint32_t pair_count() const { return referenceElements_ / 2; }
     // Draws the last decoded row into `row` ((width + 15) / 16 * 2 bytes).
     void unpack_row(uint8_t *row) const;
+    // True when the last decoded row is the row before it (its code was
+    // vertical mode 0 for every changing element and the row's end): its
+    // pixels are the previous row's, which a caller drawing rows can copy.
+    bool row_repeated() const { return repeated_; }
+    // Decodes, while the stream holds them, up to `most` rows that repeat
+    // the reference line, and returns how many (0 when the next row is not
+    // one, or when the line has more than 55 elements: decode_row() then
+    // takes it). A fast path for callers drawing rows: each of them is the
+    // previous row again. row_repeated() is left as it was.
+    uint32_t decode_repeats(BitReader &reader, uint32_t most);
     uint32_t width() const { return width_; }
 
 private:
     bool decode_line(BitReader &reader);
+    bool repeat_row(BitReader &reader);
     HeapBlock<uint16_t> memory_;
     uint16_t *reference_ = nullptr; // changing elements, then sentinels at the width
     uint16_t *coding_ = nullptr;
     uint32_t referenceElements_ = 0;
     uint32_t width_ = 0;
-    CodeTable white_, black_, modes_;
+    bool repeated_ = false;
 };
 
 // Encodes T.6 rows, keeping the reference line and the bits of the last
@@ -248,6 +272,17 @@ public:
     // The same for a packed bilevel row (pixels past the width are taken as
     // white and not written).
     int32_t encode_pixels(const uint8_t *row, uint8_t *out, uint32_t capacity);
+    // The same for a row of at most 128 pixels held as two words, pixel 0
+    // in bit 63 of `high` and pixel 64 in bit 63 of `low` (1 white); the
+    // pixels past the width must be white (narrow_row_words() makes them).
+    // -1 also when the width is above 128.
+    int32_t encode_words(uint64_t high, uint64_t low, uint8_t *out, uint32_t capacity);
+    // Codes a row equal to the reference line (the previous row, or white
+    // for the first row): vertical mode 0 at each of its changing elements
+    // and at its end, the bytes encode_row() would write for it.
+    int32_t encode_repeat(uint8_t *out, uint32_t capacity);
+    // encode_repeat() for `rows` (at least 1) rows in a row.
+    int32_t encode_repeats(uint32_t rows, uint8_t *out, uint32_t capacity);
     // Writes the carried bits as a last byte (zero-padded): returns 1, or 0
     // when no bits are carried, or -1 when capacity is 0 and a byte is due.
     int32_t finish(uint8_t *out, uint32_t capacity);
@@ -258,6 +293,7 @@ private:
     HeapBlock<uint16_t> memory_;
     uint16_t *reference_ = nullptr;
     uint16_t *coding_ = nullptr;
+    uint32_t referenceElements_ = 0;
     uint32_t width_ = 0;
     uint64_t carried_ = 0;    // carried bits, first in bit 63
     uint32_t carriedBits_ = 0; // 0 to 7
@@ -277,6 +313,28 @@ int32_t t6_encode_raster(const uint8_t *raster, uint32_t stride, uint32_t width,
 // memory or a stopped library; rows already written stay written.
 bool t6_decode_raster(const uint8_t *data, size_t size, uint32_t width, uint32_t height,
                       uint8_t *raster, uint32_t stride, uint16_t *workspace = nullptr);
+
+// The first `width` (1 to 128) pixels of a packed row as two words for
+// T6Encoder::encode_words, the pixels past the width made white; reads
+// (width + 7) / 8 bytes of the row.
+void narrow_row_words(const uint8_t *row, uint32_t width, uint64_t &high, uint64_t &low);
+
+// The pixels of a row of at most 128 pixels given as changing elements
+// (ascending, at most 128; what T6Decoder::pairs() holds for such a row),
+// as two words laid out as for T6Encoder::encode_words (pixels past the
+// width white when the elements close the row at the width, as the decoder's
+// do).
+void narrow_words_of_changes(const uint16_t *elements, uint32_t count, uint64_t &high, uint64_t &low);
+
+// Decodes `height` rows of at most 128 pixels from a T.6 stream (all-white
+// reference) and hands every `step`-th row (rows 0, step, 2 step ...) to
+// `sink` as two words (narrow_words_of_changes); the other rows are decoded
+// but not drawn, and a row repeating the one before is not drawn again.
+// False on malformed or truncated code, a width above 128 or a stopped
+// library; rows already handed over stay handed over.
+using NarrowRowSink = void (*)(void *context, uint32_t y, uint64_t high, uint64_t low);
+bool t6_decode_narrow_rows(const uint8_t *data, size_t size, uint32_t width, uint32_t height, uint32_t step,
+                           NarrowRowSink sink, void *context, uint16_t *workspace = nullptr);
 
 // Entries of uint16 working memory that a coder of this width needs when the
 // caller provides it (the tile coder passes part of the frame's work buffer,

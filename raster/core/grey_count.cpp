@@ -18,6 +18,16 @@
  * twice); a repeated column starts a new piece, so each sample is counted
  * once however often its column recurs.
  *
+ * Frames up to 65535 pixels wide are counted from runs instead: each tile
+ * row under the region is decoded to black-run lists (the run grid, without
+ * drawing a pixel), and a black run takes its samples off the pixels it
+ * covers through a per-tile table of the first sample at or right of each
+ * column. The work follows the runs, not the pixels. On the drawing page
+ * (1920 x 1080 windows, CPU time under the same load) the runs took 1:2.5
+ * from 32 to 10 ms and 1:4 from 26 to 19 ms, where the pieces path (kept
+ * for wider frames) spent 43% counting bits; what is left at 1:4 is mostly
+ * T.6 decoding of the 2040 tiles under the window.
+ *
  * The samples are exactly those of the scaled read (the same choice of
  * frame or reduced view and the same axis maps), so the grey levels equal
  * those of the fine-raster engine, which the tests check. Counting starts
@@ -33,6 +43,7 @@
 #include "../../base/holder.h"
 #include "../../base/raster_line.h"
 #include "frame_lock.h"
+#include "run_tiles.h"
 #include "tiles.h"
 
 #include <string.h>
@@ -152,9 +163,124 @@ bool count_tiles(const CountPlan &plan) {
     return true;
 }
 
+// ---- Counting from runs
+// ------------------------------------------------------
+
+// The tile columns under the samples, and for each the first sample (fine
+// column index) at or right of each of its 129 column edges.
+struct SampleStarts {
+    int32_t first, last; // tile columns
+    int32_t *table;      // (last - first + 1) x 129
+    const int32_t *of(int32_t tileColumn) const { return table + static_cast<size_t>(tileColumn - first) * 129; }
+};
+
+// The valid sample columns [begin, end): the maps are -1 only at the ends.
+void valid_span(const int32_t *columnOf, int32_t n, int32_t &begin, int32_t &end) {
+    begin = 0;
+    while (begin < n && columnOf[begin] < 0)
+        ++begin;
+    end = begin;
+    while (end < n && columnOf[end] >= 0)
+        ++end;
+}
+
+void fill_sample_starts(const int32_t *columnOf, int32_t begin, int32_t end, SampleStarts &starts) {
+    int32_t j = begin;
+    for (int32_t t = starts.first; t <= starts.last; ++t) {
+        int32_t *row = starts.table + static_cast<size_t>(t - starts.first) * 129;
+        for (int32_t c = 0; c <= kTileSide; ++c) {
+            int32_t column = t * kTileSide + c;
+            while (j < end && columnOf[j] < column)
+                ++j;
+            row[c] = j;
+        }
+    }
+}
+
+// Takes samples [ja, jb) off the pixels that hold them, 2^shift samples
+// each (n is 4 or 8: a shift, where a division cost a fifth of the count).
+inline void take_samples(int32_t ja, int32_t jb, int32_t shift, uint8_t *counts) {
+    int32_t n = 1 << shift, x = ja >> shift, last = (jb - 1) >> shift;
+    if (x == last) {
+        counts[x] = static_cast<uint8_t>(counts[x] - (jb - ja));
+        return;
+    }
+    counts[x] = static_cast<uint8_t>(counts[x] - ((x + 1) * n - ja));
+    for (++x; x < last; ++x)
+        counts[x] = static_cast<uint8_t>(counts[x] - n);
+    counts[last] = static_cast<uint8_t>(counts[last] - (jb - last * n));
+}
+
+struct RunCount {
+    int32_t frame, shift, width; // n = 2^shift
+    const int32_t *rowOf;
+    int32_t fineHeight;
+    const SampleStarts &starts;
+    uint8_t *counts;
+};
+
+// One sample row: every black run of the tile row's row y.
+void count_run_row(const RunCount &c, const RunGrid &grid, int32_t y, uint8_t *counts) {
+    for (int32_t t = c.starts.first; t <= c.starts.last; ++t) {
+        uint32_t pairs;
+        const uint16_t *p = grid.cell(t, y, pairs);
+        const int32_t *first = c.starts.of(t);
+        for (uint32_t k = 0; k < pairs; ++k) {
+            int32_t ja = first[p[2 * k]], jb = first[p[2 * k + 1]];
+            if (ja < jb)
+                take_samples(ja, jb, c.shift, counts);
+        }
+    }
+}
+
+bool count_by_runs(const RunCount &c, int32_t frameWidth) {
+    RunGrid grid;
+    if (!grid.init(frameWidth))
+        return false;
+    int32_t rowBegin, rowEnd;
+    for (next_tile_run(c.rowOf, c.fineHeight, 0, rowBegin, rowEnd); rowBegin < c.fineHeight;
+         next_tile_run(c.rowOf, c.fineHeight, rowEnd, rowBegin, rowEnd)) {
+        int32_t ty = c.rowOf[rowBegin] / kTileSide;
+        if (!grid.load_tile_columns(c.frame, ty, c.starts.first, c.starts.last))
+            return false;
+        for (int32_t d = rowBegin; d < rowEnd; ++d)
+            count_run_row(c, grid, c.rowOf[d] - ty * kTileSide, c.counts + static_cast<size_t>(d >> c.shift) * c.width);
+    }
+    return true;
+}
+
+bool count_from_runs(const GreyCount &g, int32_t frame, int32_t frameWidth, const int32_t *columnOf,
+                     const int32_t *rowOf) {
+    int32_t fineWidth = g.n * g.width, begin, end;
+    valid_span(columnOf, fineWidth, begin, end);
+    if (begin == end)
+        return true; // no sample column inside the frame
+    SampleStarts starts{columnOf[begin] / kTileSide, columnOf[end - 1] / kTileSide, nullptr};
+    HeapBlock<int32_t> table(static_cast<size_t>(starts.last - starts.first + 1) * 129);
+    if (!table)
+        return false;
+    starts.table = table.get();
+    fill_sample_starts(columnOf, begin, end, starts);
+    RunCount c{frame, g.n == 8 ? 3 : 2, g.width, rowOf, g.n * g.height, starts, g.counts};
+    return count_by_runs(c, frameWidth);
+}
+
+// The pieces path: wider frames, whose runs do not fit the 16-bit lists.
+bool count_from_pieces(const GreyCount &g, int32_t frame, const int32_t *columnOf, const int32_t *rowOf) {
+    int32_t fineWidth = g.n * g.width;
+    HeapBlock<Piece> pieces(static_cast<size_t>(fineWidth));
+    if (!pieces)
+        return false;
+    CountPlan plan{frame, g.n, g.width, g.height, rowOf, g.n * g.height, pieces.get(), 0, g.counts};
+    plan.pieceCount = build_pieces(columnOf, fineWidth, g.n, pieces.get());
+    return count_tiles(plan);
+}
+
 } // namespace
 
 bool grey_count_read(const GreyCount &g) {
+    if (g.n != 4 && g.n != 8)
+        return false;
     if (g.width < 1 || g.height < 1)
         return true;
     memset(g.counts, g.n * g.n, static_cast<size_t>(g.width) * g.height);
@@ -170,14 +296,13 @@ bool grey_count_read(const GreyCount &g) {
         return false;
     const QI_FrameRecord *f = frame_lookup(choice.frame);
     HeapBlock<int32_t> maps(static_cast<size_t>(fineWidth) + static_cast<size_t>(fineHeight));
-    HeapBlock<Piece> pieces(static_cast<size_t>(fineWidth));
-    if (!maps || !pieces)
+    if (!maps)
         return false;
     int32_t *columnOf = maps.get(), *rowOf = columnOf + fineWidth;
     sample_maps(choice, f->width, f->height, fineWidth, fineHeight, columnOf, rowOf);
-    CountPlan plan{choice.frame, g.n, g.width, g.height, rowOf, fineHeight, pieces.get(), 0, g.counts};
-    plan.pieceCount = build_pieces(columnOf, fineWidth, g.n, pieces.get());
-    return count_tiles(plan);
+    if (run_paths_take(f->width))
+        return count_from_runs(g, choice.frame, f->width, columnOf, rowOf);
+    return count_from_pieces(g, choice.frame, columnOf, rowOf);
 }
 
 } // namespace quill

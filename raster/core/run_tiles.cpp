@@ -230,12 +230,17 @@ bool RunGrid::load_tile(int32_t frame, int32_t column, int32_t index, int32_t ti
 }
 
 bool RunGrid::load_tile_row(int32_t frame, int32_t tileRow) {
+    return load_tile_columns(frame, tileRow, 0, columns_ - 1);
+}
+
+bool RunGrid::load_tile_columns(int32_t frame, int32_t tileRow, int32_t first, int32_t last) {
     const QI_FrameRecord *f = frame_lookup(frame);
-    if (!f || !f->locked || f->kind != 1 || f->width != width_ || tileRow < 0 || tileRow >= tile_rows(*f))
+    if (!f || !f->locked || f->kind != 1 || f->width != width_ || tileRow < 0 || tileRow >= tile_rows(*f) ||
+        first < 0 || last >= columns_ || first > last)
         return false;
     start(min32(kTileSide, f->height - tileRow * kTileSide));
     added_ = rows_;
-    for (int32_t c = 0; c < columns_; ++c)
+    for (int32_t c = first; c <= last; ++c)
         if (!load_tile(frame, c, tileRow * columns_ + c, tile_width(width_, c)))
             return false;
     return true;

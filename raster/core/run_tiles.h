@@ -59,6 +59,9 @@ public:
     // (band height from the frame). False when a record cannot be read or
     // decoded, or memory runs out.
     bool load_tile_row(int32_t frame, int32_t tileRow);
+    // The same for tile columns first to last only; the cells of the other
+    // columns are not to be read until the next start or load.
+    bool load_tile_columns(int32_t frame, int32_t tileRow, int32_t first, int32_t last);
     // Writes row y as a full-width black-run list into `out` (room for
     // (width + 1) / 2 pairs): ascending, not touching. Returns the count.
     uint32_t row(int32_t y, uint16_t *out) const;
