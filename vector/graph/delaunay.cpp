@@ -97,7 +97,7 @@ struct Mesh {
     int32_t *across;
     int32_t *next;
     int32_t *prev;
-    int32_t *hullTri;
+    int32_t *hullEdge;
     int32_t *stack;
     uint32_t triangles;
     uint32_t capacity;
@@ -105,7 +105,11 @@ struct Mesh {
 };
 
 inline size_t at3(int32_t t, int k) { return 3 * static_cast<size_t>(t) + static_cast<size_t>(k); }
+inline int32_t edge3(int32_t t, int k) { return 3 * t + k; }
 inline uint32_t u(int32_t v) { return static_cast<uint32_t>(v); }
+// The edges after and before edge e in its triangle.
+inline int32_t succ(int32_t e) { return e % 3 == 2 ? e - 2 : e + 1; }
+inline int32_t pred(int32_t e) { return e % 3 == 0 ? e + 2 : e - 1; }
 
 int32_t add_triangle(Mesh &m, int32_t a, int32_t b, int32_t c) {
     if (m.triangles >= m.capacity)
@@ -118,27 +122,39 @@ int32_t add_triangle(Mesh &m, int32_t a, int32_t b, int32_t c) {
     return t;
 }
 
-// The index of edge (a, b) in triangle t (edge k runs from corner k to
-// corner k + 1), or -1.
-int edge_of(const Mesh &m, int32_t t, int32_t a, int32_t b) {
-    for (int k = 0; k < 3; ++k)
-        if (m.corners[at3(t, k)] == a && m.corners[at3(t, (k + 1) % 3)] == b)
-            return k;
-    return -1;
-}
-
-// Makes the edge (a, b) of triangle t (if any) point across at `to`.
-void repoint(Mesh &m, int32_t t, int32_t a, int32_t b, int32_t to) {
-    if (t < 0)
-        return;
-    const int k = edge_of(m, t, a, b);
-    if (k >= 0)
-        m.across[at3(t, k)] = to;
+// Makes the edges e and f (either may be -1, the outside) each other's
+// twin.
+inline void link(Mesh &m, int32_t e, int32_t f) {
+    if (e >= 0)
+        m.across[e] = f;
+    if (f >= 0)
+        m.across[f] = e;
 }
 
 void push(Mesh &m, int32_t t) {
     if (m.depth < m.capacity)
         m.stack[m.depth++] = t;
+}
+
+// The in-circle test of the sweep, inlined: see in_circle().
+inline int in_circle_inline(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    const int64_t adx = int64_t{x[a]} - x[d], ady = int64_t{y[a]} - y[d];
+    const int64_t bdx = int64_t{x[b]} - x[d], bdy = int64_t{y[b]} - y[d];
+    const int64_t cdx = int64_t{x[c]} - x[d], cdy = int64_t{y[c]} - y[d];
+    const int64_t alift = adx * adx + ady * ady, blift = bdx * bdx + bdy * bdy, clift = cdx * cdx + cdy * cdy;
+    const int64_t bc = bdx * cdy - cdx * bdy, ca = cdx * ady - adx * cdy, ab = adx * bdy - bdx * ady;
+    // Differences below 2^14 keep each lift below 2^29 and each cross
+    // product below 2^29: the sum of three products fits in 64 bits. Wider
+    // ones (objects more than 16384 pixels across) take 128 bits.
+    const uint64_t span = static_cast<uint64_t>(adx + (int64_t{1} << 14)) | static_cast<uint64_t>(ady + (int64_t{1} << 14)) |
+                          static_cast<uint64_t>(bdx + (int64_t{1} << 14)) | static_cast<uint64_t>(bdy + (int64_t{1} << 14)) |
+                          static_cast<uint64_t>(cdx + (int64_t{1} << 14)) | static_cast<uint64_t>(cdy + (int64_t{1} << 14));
+    if (span < (uint64_t{1} << 15)) {
+        const int64_t det = alift * bc + blift * ca + clift * ab;
+        return det > 0 ? 1 : det < 0 ? -1 : 0;
+    }
+    const wide det = wide{alift} * bc + wide{blift} * ca + wide{clift} * ab;
+    return det > 0 ? 1 : det < 0 ? -1 : 0;
 }
 
 // Restores the empty-circle property around the point at corner 2 of every
@@ -147,34 +163,33 @@ void legalise(Mesh &m) {
     while (m.depth > 0) {
         const int32_t t = m.stack[--m.depth];
         const int32_t a = m.corners[at3(t, 0)], b = m.corners[at3(t, 1)], p = m.corners[at3(t, 2)];
-        const int32_t o = m.across[at3(t, 0)];
-        if (o < 0)
+        const int32_t oe = m.across[at3(t, 0)]; // (b, a) in the triangle across
+        if (oe < 0)
             continue;
-        const int k = edge_of(m, o, b, a);
-        if (k < 0)
+        const int32_t o = oe / 3;
+        const int32_t d = m.corners[pred(oe)];
+        if (in_circle_inline(m.x, m.y, u(a), u(b), u(p), u(d)) <= 0)
             continue;
-        const int32_t d = m.corners[at3(o, (k + 2) % 3)];
-        if (in_circle(m.x, m.y, u(a), u(b), u(p), u(d)) <= 0)
-            continue;
-        const int32_t nAD = m.across[at3(o, (k + 1) % 3)], nDB = m.across[at3(o, (k + 2) % 3)];
+        const int32_t nAD = m.across[succ(oe)], nDB = m.across[pred(oe)];
         const int32_t nBP = m.across[at3(t, 1)], nPA = m.across[at3(t, 2)];
         // The quadrilateral a, d, b, p (counter-clockwise) gets the diagonal
         // (p, d): t becomes (a, d, p) and o becomes (d, b, p).
         m.corners[at3(t, 0)] = a, m.corners[at3(t, 1)] = d, m.corners[at3(t, 2)] = p;
-        m.across[at3(t, 0)] = nAD, m.across[at3(t, 1)] = o, m.across[at3(t, 2)] = nPA;
         m.corners[at3(o, 0)] = d, m.corners[at3(o, 1)] = b, m.corners[at3(o, 2)] = p;
-        m.across[at3(o, 0)] = nDB, m.across[at3(o, 1)] = nBP, m.across[at3(o, 2)] = t;
-        repoint(m, nAD, d, a, t);
-        repoint(m, nBP, p, b, o);
+        link(m, edge3(t, 0), nAD);
+        link(m, edge3(t, 1), edge3(o, 2));
+        link(m, edge3(t, 2), nPA);
+        link(m, edge3(o, 0), nDB);
+        link(m, edge3(o, 1), nBP);
         // Hull edges run the way their triangle does.
         if (nAD < 0)
-            m.hullTri[a] = t;
+            m.hullEdge[a] = edge3(t, 0);
         if (nDB < 0)
-            m.hullTri[d] = o;
+            m.hullEdge[d] = edge3(o, 0);
         if (nBP < 0)
-            m.hullTri[b] = o;
+            m.hullEdge[b] = edge3(o, 1);
         if (nPA < 0)
-            m.hullTri[p] = t;
+            m.hullEdge[p] = edge3(t, 2);
         push(m, t);
         push(m, o);
     }
@@ -189,13 +204,11 @@ bool start_fan(Mesh &m, const uint32_t *line, uint32_t k, int32_t p) {
         const int32_t t = ccw ? add_triangle(m, a, b, p) : add_triangle(m, b, a, p);
         if (t < 0)
             return false;
-        if (prevT >= 0) {
-            // ccw: T(i-1) edge 1 (line[i], p) meets T(i) edge 2 (p, line[i]);
-            // otherwise T(i-1) edge 2 (p, line[i]) meets T(i) edge 1.
-            m.across[at3(prevT, ccw ? 1 : 2)] = t;
-            m.across[at3(t, ccw ? 2 : 1)] = prevT;
-        }
-        m.hullTri[ccw ? a : b] = t;
+        // ccw: T(i-1) edge 1 (line[i], p) meets T(i) edge 2 (p, line[i]);
+        // otherwise T(i-1) edge 2 (p, line[i]) meets T(i) edge 1.
+        if (prevT >= 0)
+            link(m, edge3(prevT, ccw ? 1 : 2), edge3(t, ccw ? 2 : 1));
+        m.hullEdge[ccw ? a : b] = edge3(t, 0);
         prevT = t;
     }
     const int32_t first = static_cast<int32_t>(line[0]), last = static_cast<int32_t>(line[k - 1]);
@@ -207,8 +220,8 @@ bool start_fan(Mesh &m, const uint32_t *line, uint32_t k, int32_t p) {
             m.prev[line[i + 1]] = static_cast<int32_t>(line[i]);
         }
         m.next[last] = p, m.prev[p] = last, m.next[p] = first, m.prev[first] = p;
-        m.hullTri[last] = tLast;
-        m.hullTri[p] = t0;
+        m.hullEdge[last] = edge3(tLast, 1); // (last, p)
+        m.hullEdge[p] = edge3(t0, 2);       // (p, first)
     } else {
         // Hull: line[k-1] -> ... -> line[0] -> p -> line[k-1].
         for (uint32_t i = 0; i + 1 < k; ++i) {
@@ -216,8 +229,8 @@ bool start_fan(Mesh &m, const uint32_t *line, uint32_t k, int32_t p) {
             m.prev[line[i]] = static_cast<int32_t>(line[i + 1]);
         }
         m.next[first] = p, m.prev[p] = first, m.next[p] = last, m.prev[last] = p;
-        m.hullTri[first] = t0;
-        m.hullTri[p] = tLast;
+        m.hullEdge[first] = edge3(t0, 1);  // (first, p)
+        m.hullEdge[p] = edge3(tLast, 2);   // (p, last)
     }
     return true;
 }
@@ -244,45 +257,38 @@ bool insert(Mesh &m, int32_t s, int32_t p) {
         const int32_t t = add_triangle(m, b, a, p); // edges (b, a), (a, p), (p, b)
         if (t < 0)
             return false;
-        const int32_t outer = m.hullTri[a];
-        m.across[at3(t, 0)] = outer;
-        repoint(m, outer, a, b, t);
-        if (prevT >= 0) {
-            m.across[at3(t, 1)] = prevT; // (a, p) against the previous (p, a)
-            m.across[at3(prevT, 2)] = t;
-        } else {
+        link(m, edge3(t, 0), m.hullEdge[a]); // against the hull edge (a, b)
+        if (prevT >= 0)
+            link(m, edge3(t, 1), edge3(prevT, 2)); // (a, p) against the previous (p, a)
+        else
             firstT = t;
-        }
         prevT = t;
         push(m, t);
         if (a != l)
             m.next[a] = -1; // off the hull now
         a = b;
     }
-    m.hullTri[l] = firstT; // its edge (l, p)
-    m.hullTri[p] = prevT;  // its edge (p, r)
+    m.hullEdge[l] = edge3(firstT, 1); // (l, p)
+    m.hullEdge[p] = edge3(prevT, 2);  // (p, r)
     m.next[l] = p, m.prev[p] = l, m.next[p] = r, m.prev[r] = p;
     legalise(m);
     return true;
 }
 
-// The corner of t that is v.
-inline int corner_of(const Mesh &m, int32_t t, int32_t v) {
-    return m.corners[at3(t, 0)] == v ? 0 : m.corners[at3(t, 1)] == v ? 1 : 2;
-}
-
-// Writes the neighbour lists of the n points of order[]; hullTri is reused
-// as each point's starting triangle. Returns the entries written or -1.
+// Writes the neighbour lists of the n points of order[]. Each point's list
+// starts at an edge leaving it: a hull point's hull edge, an interior
+// point's edge in the last triangle made that has it as a corner. Returns
+// the entries written or -1.
 int64_t write_lists(Mesh &m, const uint32_t *order, uint32_t n, int32_t last, Lists &lists, uint32_t entryCapacity) {
-    // A starting triangle for every point: interior points take any, hull
-    // points their hull triangle (marked by next[] = -2 - triangle).
-    for (uint32_t t = 0; t < m.triangles; ++t)
-        for (int k = 0; k < 3; ++k)
-            m.prev[m.corners[at3(static_cast<int32_t>(t), k)]] = static_cast<int32_t>(t);
+    // A starting edge for every point: interior points in prev[], hull
+    // points marked by next[] = -2 - hull edge.
+    const int32_t edges = static_cast<int32_t>(3 * m.triangles);
+    for (int32_t e = 0; e < edges; ++e)
+        m.prev[m.corners[e]] = e;
     int32_t h = last;
     do {
         const int32_t following = m.next[h];
-        m.next[h] = -2 - m.hullTri[h];
+        m.next[h] = -2 - m.hullEdge[h];
         h = following;
     } while (h != last && h >= 0);
     for (uint32_t i = 0; i < n; ++i)
@@ -291,26 +297,25 @@ int64_t write_lists(Mesh &m, const uint32_t *order, uint32_t n, int32_t last, Li
     uint32_t cursor = 0;
     for (uint32_t i = 0; i < n; ++i) {
         const int32_t v = static_cast<int32_t>(order[i]);
-        const bool onHull = m.next[v] <= -2;
-        const int32_t t0 = onHull ? -2 - m.next[v] : m.prev[v];
+        const int32_t e0 = m.next[v] <= -2 ? -2 - m.next[v] : m.prev[v];
         lists.start[v] = cursor;
-        int32_t t = t0;
-        int c = corner_of(m, t, v);
         if (cursor >= entryCapacity)
             return -1;
-        lists.entries[cursor++] = m.corners[at3(t, (c + 1) % 3)];
+        lists.entries[cursor++] = m.corners[succ(e0)];
+        // Round v counter-clockwise: the edge into v of this triangle, then
+        // its twin, which leaves v in the next triangle.
+        int32_t e = e0;
         for (uint32_t guard = 0;; ++guard) {
-            const int32_t b = m.corners[at3(t, (c + 2) % 3)];
-            const int32_t nt = m.across[at3(t, (c + 2) % 3)];
-            if (nt == t0 || guard > m.triangles)
+            const int32_t in = pred(e);
+            const int32_t twin = m.across[in];
+            if (twin == e0 || guard > m.triangles)
                 break;
             if (cursor >= entryCapacity)
                 return -1;
-            lists.entries[cursor++] = b;
-            if (nt < 0)
+            lists.entries[cursor++] = m.corners[in];
+            if (twin < 0)
                 break;
-            t = nt;
-            c = corner_of(m, t, v);
+            e = twin;
         }
         lists.count[v] = cursor - lists.start[v];
     }
@@ -372,22 +377,19 @@ bool sort_along_line(const int32_t *x, const int32_t *y, uint32_t *order, uint32
     return true;
 }
 
-// Sets the owner of every hull edge among the outer edges of triangle t.
+// Records every hull edge of triangle t as its start's hull edge.
 void claim_hull_edges(Mesh &m, int32_t t) {
     for (int k = 0; k < 3; ++k)
         if (m.across[at3(t, k)] < 0)
-            m.hullTri[m.corners[at3(t, k)]] = t;
+            m.hullEdge[m.corners[at3(t, k)]] = edge3(t, k);
 }
 
-// Points the outer neighbour of t's edge k back at t.
-void relink(Mesh &m, int32_t t, int k) {
-    const int32_t o = m.across[at3(t, k)];
-    repoint(m, o, m.corners[at3(t, (k + 1) % 3)], m.corners[at3(t, k)], t);
-}
-
+// Sets t's corners and links its edges with the given twins.
 void set_triangle(Mesh &m, int32_t t, int32_t a, int32_t b, int32_t c, int32_t na, int32_t nb, int32_t nc) {
     m.corners[at3(t, 0)] = a, m.corners[at3(t, 1)] = b, m.corners[at3(t, 2)] = c;
-    m.across[at3(t, 0)] = na, m.across[at3(t, 1)] = nb, m.across[at3(t, 2)] = nc;
+    link(m, edge3(t, 0), na);
+    link(m, edge3(t, 1), nb);
+    link(m, edge3(t, 2), nc);
 }
 
 // p strictly inside triangle t: three triangles round p.
@@ -397,11 +399,10 @@ bool split_triangle(Mesh &m, int32_t t, int32_t p) {
     const int32_t t2 = add_triangle(m, 0, 0, 0), t3 = add_triangle(m, 0, 0, 0);
     if (t2 < 0 || t3 < 0)
         return false;
-    set_triangle(m, t, a, b, p, nAB, t2, t3);
-    set_triangle(m, t2, b, c, p, nBC, t3, t);
-    set_triangle(m, t3, c, a, p, nCA, t, t2);
+    set_triangle(m, t, a, b, p, nAB, edge3(t2, 2), edge3(t3, 1));
+    set_triangle(m, t2, b, c, p, nBC, edge3(t3, 2), edge3(t, 1));
+    set_triangle(m, t3, c, a, p, nCA, edge3(t, 2), edge3(t2, 1));
     for (int32_t n : {t, t2, t3}) {
-        relink(m, n, 0);
         claim_hull_edges(m, n);
         push(m, n);
     }
@@ -413,40 +414,36 @@ bool split_triangle(Mesh &m, int32_t t, int32_t p) {
 // split, and so are both triangles on it.
 bool split_edge(Mesh &m, int32_t t, int32_t p) {
     const int32_t a = m.corners[at3(t, 0)], b = m.corners[at3(t, 1)], c = m.corners[at3(t, 2)];
-    const int32_t o = m.across[at3(t, 0)];
+    const int32_t oe = m.across[at3(t, 0)];
     const int32_t nBC = m.across[at3(t, 1)], nCA = m.across[at3(t, 2)];
     const int32_t t2 = add_triangle(m, 0, 0, 0);
     if (t2 < 0)
         return false;
-    if (o < 0) {
+    if (oe < 0) {
         // A hull edge: a -> p -> b on the hull.
-        set_triangle(m, t, b, c, p, nBC, t2, -1);
-        set_triangle(m, t2, c, a, p, nCA, -1, t);
+        set_triangle(m, t, b, c, p, nBC, edge3(t2, 2), -1);
+        set_triangle(m, t2, c, a, p, nCA, -1, edge3(t, 1));
         m.next[a] = p, m.prev[p] = a, m.next[p] = b, m.prev[b] = p;
-        m.hullTri[a] = t2; // edge (a, p)
-        m.hullTri[p] = t;  // edge (p, b)
+        m.hullEdge[a] = edge3(t2, 1); // (a, p)
+        m.hullEdge[p] = edge3(t, 2);  // (p, b)
         for (int32_t n : {t, t2}) {
-            relink(m, n, 0);
             claim_hull_edges(m, n);
             push(m, n);
         }
         legalise(m);
         return true;
     }
-    const int k = edge_of(m, o, b, a);
-    if (k < 0)
-        return false;
-    const int32_t d = m.corners[at3(o, (k + 2) % 3)];
-    const int32_t nAD = m.across[at3(o, (k + 1) % 3)], nDB = m.across[at3(o, (k + 2) % 3)];
+    const int32_t o = oe / 3;
+    const int32_t d = m.corners[pred(oe)];
+    const int32_t nAD = m.across[succ(oe)], nDB = m.across[pred(oe)];
     const int32_t t4 = add_triangle(m, 0, 0, 0);
     if (t4 < 0)
         return false;
-    set_triangle(m, t, b, c, p, nBC, t2, t4);
-    set_triangle(m, t2, c, a, p, nCA, o, t);
-    set_triangle(m, o, a, d, p, nAD, t4, t2);
-    set_triangle(m, t4, d, b, p, nDB, t, o);
+    set_triangle(m, t, b, c, p, nBC, edge3(t2, 2), edge3(t4, 1));
+    set_triangle(m, t2, c, a, p, nCA, edge3(o, 2), edge3(t, 1));
+    set_triangle(m, o, a, d, p, nAD, edge3(t4, 2), edge3(t2, 1));
+    set_triangle(m, t4, d, b, p, nDB, edge3(t, 2), edge3(o, 1));
     for (int32_t n : {t, t2, o, t4}) {
-        relink(m, n, 0);
         claim_hull_edges(m, n);
         push(m, n);
     }
@@ -471,7 +468,7 @@ int32_t locate_and_insert(Mesh &m, int32_t t, int32_t p) {
         if (crossed >= 0) {
             const int32_t next = m.across[at3(t, crossed)];
             if (next >= 0) {
-                t = next;
+                t = next / 3;
                 continue;
             }
             // Beyond a hull edge: it runs from its start vertex on the hull.
@@ -490,6 +487,7 @@ int32_t locate_and_insert(Mesh &m, int32_t t, int32_t p) {
             const int32_t n0 = m.across[at3(t, onEdge)], n1 = m.across[at3(t, (onEdge + 1) % 3)],
                           n2 = m.across[at3(t, (onEdge + 2) % 3)];
             set_triangle(m, t, a, b, c, n0, n1, n2);
+            claim_hull_edges(m, t);
             return split_edge(m, t, p) ? t : -1;
         }
         return split_triangle(m, t, p) ? t : -1;
@@ -500,22 +498,7 @@ int32_t locate_and_insert(Mesh &m, int32_t t, int32_t p) {
 } // namespace
 
 int in_circle(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
-    const int64_t adx = int64_t{x[a]} - x[d], ady = int64_t{y[a]} - y[d];
-    const int64_t bdx = int64_t{x[b]} - x[d], bdy = int64_t{y[b]} - y[d];
-    const int64_t cdx = int64_t{x[c]} - x[d], cdy = int64_t{y[c]} - y[d];
-    const int64_t alift = adx * adx + ady * ady, blift = bdx * bdx + bdy * bdy, clift = cdx * cdx + cdy * cdy;
-    const int64_t bc = bdx * cdy - cdx * bdy, ca = cdx * ady - adx * cdy, ab = adx * bdy - bdx * ady;
-    // Differences below 2^14 keep each lift below 2^29 and each cross
-    // product below 2^29: the sum of three products fits in 64 bits. Wider
-    // ones (objects more than 16384 pixels across) take 128 bits.
-    const int64_t span = (adx < 0 ? -adx : adx) | (ady < 0 ? -ady : ady) | (bdx < 0 ? -bdx : bdx) |
-                         (bdy < 0 ? -bdy : bdy) | (cdx < 0 ? -cdx : cdx) | (cdy < 0 ? -cdy : cdy);
-    if (span < (int64_t{1} << 14)) {
-        const int64_t det = alift * bc + blift * ca + clift * ab;
-        return det > 0 ? 1 : det < 0 ? -1 : 0;
-    }
-    const wide det = wide{alift} * bc + wide{blift} * ca + wide{clift} * ab;
-    return det > 0 ? 1 : det < 0 ? -1 : 0;
+    return in_circle_inline(x, y, a, b, c, d);
 }
 
 uint64_t delaunay_work_bytes(uint64_t points) {
@@ -534,7 +517,7 @@ void delaunay_work_carve(void *block, uint32_t points, DelaunayWork &w) {
     w.stack = at, at += triangles;
     w.hullNext = at, at += points;
     w.hullPrev = at, at += points;
-    w.hullTri = at, at += points;
+    w.hullEdge = at, at += points;
     if (reinterpret_cast<uintptr_t>(at) % 8)
         ++at;
     w.keys = reinterpret_cast<uint64_t *>(at);
@@ -558,7 +541,7 @@ int64_t delaunay(const int32_t *x, const int32_t *y, uint32_t *order, uint32_t n
         return -1;
     if (k == n)
         return write_path(order, n, lists);
-    Mesh m{x, y, w.corners, w.across, w.hullNext, w.hullPrev, w.hullTri, w.stack, 0, w.triangleCapacity, 0};
+    Mesh m{x, y, w.corners, w.across, w.hullNext, w.hullPrev, w.hullEdge, w.stack, 0, w.triangleCapacity, 0};
     for (uint32_t i = 0; i < n; ++i)
         m.next[order[i]] = -1; // not on the hull (yet)
     if (!start_fan(m, order, k, static_cast<int32_t>(order[k])))

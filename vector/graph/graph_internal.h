@@ -88,10 +88,10 @@ uint32_t sweep_order(const Object &obj, const uint32_t *count, uint32_t *order);
 // Working memory of the triangulation, sized for `points` points.
 struct DelaunayWork {
     int32_t *corners = nullptr;    // 3 per triangle
-    int32_t *across = nullptr;     // 3 per triangle: the triangle across edge k
+    int32_t *across = nullptr;     // 3 per triangle: the twin of edge 3t + k, or -1
     int32_t *hullNext = nullptr;   // per point
     int32_t *hullPrev = nullptr;   // per point
-    int32_t *hullTri = nullptr;    // per point: the triangle on hull edge (p, next)
+    int32_t *hullEdge = nullptr;   // per point: the edge (p, next) on the hull
     int32_t *stack = nullptr;      // one per triangle
     uint64_t *keys = nullptr;      // sort keys, one per point
     uint32_t triangleCapacity = 0; // 2 * points
