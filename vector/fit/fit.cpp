@@ -174,8 +174,15 @@ public:
 private:
     int64_t px(int64_t i) const { return c_.x[wrap(i)]; }
     int64_t py(int64_t i) const { return c_.y[wrap(i)]; }
+    // Indices are mostly within one turn of the ring, which a compare
+    // settles; the division (tens of cycles, and every point read goes
+    // through here) is left for the rest.
     uint32_t wrap(int64_t i) const {
         const int64_t n = c_.n;
+        if (i >= 0 && i < n)
+            return static_cast<uint32_t>(i);
+        if (i >= n && i < 2 * n)
+            return static_cast<uint32_t>(i - n);
         i %= n;
         return static_cast<uint32_t>(i < 0 ? i + n : i);
     }
