@@ -1,10 +1,13 @@
 /*
  * delaunay.cpp - the Delaunay triangulation of an object's retained
- * boundary points, by incremental insertion in Hilbert order with exact
- * integer predicates, handed out as neighbour lists in angular order.
+ * boundary points, by incremental insertion in randomised rounds along a
+ * Hilbert curve with exact integer predicates and ties broken by a fixed
+ * perturbation, handed out as neighbour lists in angular order.
  *
- * Insertion. The retained points are put in order along a Hilbert curve
- * over the 16-bit plane, so that each point lies near the one before, and
+ * Insertion order. The points go in 16 rounds of growing size (a hash of
+ * each point's index puts half of them in the last round, a quarter in the
+ * one before, ...), each round in order along a Hilbert curve over the
+ * 16-bit plane, so that each point lies near the one before; they are
  * inserted one at a time. Each is located by a visibility walk from the
  * last triangle made (cross the first edge that has the point strictly on
  * its outer side; in a Delaunay triangulation this walk always ends), and:
@@ -24,12 +27,15 @@
  *     makes two retained points of one object coincide).
  * Lawson's flips then restore the empty-circle property: the edge of each
  * new triangle opposite p is tested against the triangle across it; when
- * that triangle's far corner d lies strictly inside the circle through the
- * edge and p, the edge is flipped to (p, d) and the two new edges opposite
- * p are tested in turn. A flip only ever makes triangles that contain p, so
- * a stack of triangles with p at corner 2 is all the bookkeeping (one entry
- * per triangle at most). The hull is kept as a ring of vertices, each with
- * the triangle on its hull edge.
+ * that triangle's far corner d lies inside the circle through the edge and
+ * p, the edge is flipped to (p, d) and the two new edges opposite p are
+ * tested in turn. A flip only ever makes triangles that contain p, so a
+ * stack of triangles with p at corner 2 is all the bookkeeping (one entry
+ * per triangle at most). Every edge holds its twin (edge 3t + k, from
+ * corner k to corner k + 1, is linked to the same edge the other way in
+ * the triangle across), so a flip finds the far corner and relinks its
+ * neighbours without searching. The hull is kept as a ring of vertices,
+ * each with its hull edge.
  *
  * The start. The first points may lie on one line; they wait until the
  * first point p off that line arrives, are put in order along the line, and
@@ -46,32 +52,46 @@
  * (the common case, where 64 bits hold it); exact either way, so no point
  * is ever on the wrong side of a circle and the flips terminate.
  *
- * Co-circular points: an edge is flipped only when the far point lies
- * strictly inside the circle, so four co-circular points keep whichever
- * diagonal the sweep made first. Both are Delaunay; the choice is the
- * cheapest and it never flips back and forth.
+ * Co-circular points (on a pixel lattice, every rectangle of four points):
+ * a tie is broken as if each point's lifted height x^2 + y^2 were raised
+ * by e^(index + 1) for an infinitely small e, which decides it by the
+ * point of smallest index (in_circle_perturbed). That is a perturbation of
+ * the whole point set, so the triangulation is its unique Delaunay
+ * triangulation whatever the order of insertion; and each interior point's
+ * list starts at its least neighbour, so the lists, and the graph built
+ * from them, do not depend on the order either.
  *
  * Neighbour lists. Around each point the triangles are walked across their
- * edges, counter-clockwise, starting for a hull point from its hull
- * triangle (whose edge to the next hull vertex has nothing beyond it); each
- * list is written once, in point order, into one store: a list holds its
- * start and count, and pruning later compacts each list in place.
+ * edges, counter-clockwise, starting for a hull point from its hull edge
+ * (which has nothing beyond it); each list is written once, in point
+ * order, into one store: a list holds its start and count, and pruning
+ * later compacts each list in place.
  *
  * Decisions:
- *  - Triangles with neighbour pointers during the sweep, lists only at the
- *    end, rather than lists edited point by point during the flips: a flip
- *    is then six word writes instead of four list insertions and removals
+ *  - Triangles with twin links during the sweep, lists only at the end,
+ *    rather than lists edited point by point during the flips: a flip is
+ *    then a dozen word writes instead of four list insertions and removals
  *    (each a shift of the list), and the lists come out in angular order by
- *    construction. The price is 48 bytes a triangle of working memory,
+ *    construction. The price is 28 bytes a triangle of working memory,
  *    allocated once for the largest object.
- *  - Hilbert order with a walk rather than a sweep by x, which needs no
- *    point location (every new point is outside the hull): on the
- *    standard drawing page the sweep took 61 s, almost all of it in flips,
+ *  - Randomised rounds in Hilbert order with a walk. A sweep by x needs no
+ *    point location (every new point is outside the hull), but on the
+ *    standard drawing page it took 61 s, almost all of it in flips,
  *    because each point of a long curve or frame line joins a thin fan
- *    that later points flip again and again. A sweep by distance from the
- *    object's centre (every new point then also outside the hull) still
- *    took 27 s; Hilbert order with the walk takes 5.7 s on this machine
- *    with the pruning and linking included, about 9 flips a point.
+ *    that later points flip again and again; a sweep by distance from the
+ *    object's centre still took 27 s. One pass along the Hilbert curve
+ *    took 5.7 s with pruning and linking, but a curve that follows the
+ *    boundary inserts long runs of collinear points one after the other,
+ *    and the page's 4.2 million points cost 84 million circle tests and
+ *    39 million flips (9 a point). The rounds (as in biased randomised
+ *    insertion orders) spread each boundary run over the whole object
+ *    first and fill it in later: 22 million tests and 6.5 million flips,
+ *    for 2 % more walking.
+ *  - Ties broken by the perturbation rather than by keeping whichever
+ *    diagonal came first: the older rule made the graph depend on the
+ *    insertion order, so any change of order (such as the rounds) changed
+ *    the output at co-circular points; now the order is free, and the
+ *    tests compare the triangulation with a brute-force one exactly.
  *  - The hull front and the flip stack are sized from the largest object
  *    (a front of one entry per point, a stack of one per triangle), not
  *    fixed at 32768 entries: no object is refused for its size and nothing
@@ -157,6 +177,30 @@ inline int in_circle_inline(const int32_t *x, const int32_t *y, uint32_t a, uint
     return det > 0 ? 1 : det < 0 ? -1 : 0;
 }
 
+// The in-circle test with ties broken as if each point's lifted height
+// x^2 + y^2 were raised by e^(index + 1) for an infinitely small e: when d
+// lies exactly on the circle through a, b, c, the sign is that of the
+// height's cofactor for the point of smallest index among the four (for
+// d: -orient(a, b, c), so a raised d goes outside). Never 0 for a triangle
+// a, b, c of positive area and a distinct d (no three points of a circle
+// are collinear).
+inline int in_circle_perturbed(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    const int s = in_circle_inline(x, y, a, b, c, d);
+    if (s != 0)
+        return s;
+    const uint32_t least = std::min(std::min(a, b), std::min(c, d));
+    int64_t cofactor;
+    if (least == a)
+        cofactor = orient(x, y, b, c, d);
+    else if (least == b)
+        cofactor = -orient(x, y, a, c, d);
+    else if (least == c)
+        cofactor = orient(x, y, a, b, d);
+    else
+        cofactor = -orient(x, y, a, b, c);
+    return cofactor > 0 ? 1 : cofactor < 0 ? -1 : 0;
+}
+
 // Restores the empty-circle property around the point at corner 2 of every
 // stacked triangle.
 void legalise(Mesh &m) {
@@ -168,7 +212,7 @@ void legalise(Mesh &m) {
             continue;
         const int32_t o = oe / 3;
         const int32_t d = m.corners[pred(oe)];
-        if (in_circle_inline(m.x, m.y, u(a), u(b), u(p), u(d)) <= 0)
+        if (in_circle_perturbed(m.x, m.y, u(a), u(b), u(p), u(d)) <= 0)
             continue;
         const int32_t nAD = m.across[succ(oe)], nDB = m.across[pred(oe)];
         const int32_t nBP = m.across[at3(t, 1)], nPA = m.across[at3(t, 2)];
@@ -275,6 +319,17 @@ bool insert(Mesh &m, int32_t s, int32_t p) {
     return true;
 }
 
+// Rotates an interior point's list (a closed ring) to start at its least
+// index, so that the list does not depend on which triangle the walk
+// started from, that is on the order of insertion.
+void start_at_least(int32_t *list, uint32_t count) {
+    uint32_t least = 0;
+    for (uint32_t i = 1; i < count; ++i)
+        if (list[i] < list[least])
+            least = i;
+    std::rotate(list, list + least, list + count);
+}
+
 // Writes the neighbour lists of the n points of order[]. Each point's list
 // starts at an edge leaving it: a hull point's hull edge, an interior
 // point's edge in the last triangle made that has it as a corner. Returns
@@ -318,6 +373,8 @@ int64_t write_lists(Mesh &m, const uint32_t *order, uint32_t n, int32_t last, Li
             e = twin;
         }
         lists.count[v] = cursor - lists.start[v];
+        if (m.next[v] > -2)
+            start_at_least(lists.entries + lists.start[v], lists.count[v]);
     }
     return cursor;
 }
@@ -355,12 +412,26 @@ uint32_t hilbert(uint32_t x, uint32_t y) {
     return d;
 }
 
-// Sorts order[] along the Hilbert curve (ties by index): consecutive points
-// are near each other, so each walk from the last point is short.
+// The insertion round of point index i (0 .. 15): a hash of the index
+// with t trailing zero bits puts it in round 15 - t, so half the points go
+// in the last round, a quarter in the one before, and so on.
+inline uint64_t insertion_round(uint32_t i) {
+    uint32_t z = i * 0x9E3779B1u;
+    z ^= z >> 15;
+    z *= 0x85EBCA77u;
+    z ^= z >> 13;
+    const uint32_t zeros = z == 0 ? 15 : static_cast<uint32_t>(__builtin_ctz(z));
+    return 15 - (zeros > 15 ? 15 : zeros);
+}
+
+// Sorts order[] into rounds of growing size, each along the Hilbert curve
+// (ties by index): consecutive points of a round are near each other, so
+// each walk from the last point is short. Key: round (4 bits), Hilbert
+// position (32), index (28).
 void sort_spatially(const int32_t *x, const int32_t *y, uint32_t *order, uint32_t n, uint64_t *keys) {
     for (uint32_t i = 0; i < n; ++i) {
         const uint32_t h = hilbert(static_cast<uint32_t>(x[order[i]]) & 0xFFFFu, static_cast<uint32_t>(y[order[i]]) & 0xFFFFu);
-        keys[i] = uint64_t{h} << 28 | order[i]; // an index is below 2^28
+        keys[i] = insertion_round(order[i]) << 60 | uint64_t{h} << 28 | order[i]; // an index is below 2^28
     }
     std::sort(keys, keys + n);
     for (uint32_t i = 0; i < n; ++i)
