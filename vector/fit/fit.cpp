@@ -219,8 +219,21 @@ bool Fitter::straight(int64_t first, int64_t last) {
     const i128 len2 = i128{dx} * dx + i128{dy} * dy;
     // floor(c^2 / len2) <= T  <=>  c^2 < (T + 1) * len2
     const i128 limit = (i128{tol_} + 1) * len2;
+    // A chord below 2^29 on both axes keeps each cross product of 32-bit
+    // coordinates within 64 bits, and its square fits too while |c| < 2^31:
+    // that settles almost every test without 128-bit products (chains in
+    // doubled units stay below 2^17), the rest take the wide path.
+    const int64_t limit64 = limit < (i128{1} << 62) ? static_cast<int64_t>(limit) : INT64_MAX;
+    const int64_t x0 = px(first), y0 = py(first);
+    const bool narrow = dx > -(int64_t{1} << 29) && dx < (int64_t{1} << 29) && dy > -(int64_t{1} << 29) &&
+                        dy < (int64_t{1} << 29);
     auto fails = [&](int64_t k) {
-        const i128 cr = i128{px(k) - px(first)} * dy - i128{py(k) - py(first)} * dx;
+        if (narrow) {
+            const int64_t c = (px(k) - x0) * dy - (py(k) - y0) * dx;
+            if (c > -(int64_t{1} << 31) && c < (int64_t{1} << 31))
+                return limit64 != INT64_MAX ? c * c >= limit64 : false;
+        }
+        const i128 cr = i128{px(k) - x0} * dy - i128{py(k) - y0} * dx;
         return cr * cr >= limit;
     };
     if (witness_ > first && witness_ < last && fails(witness_))

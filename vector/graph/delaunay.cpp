@@ -55,7 +55,7 @@
  * Co-circular points (on a pixel lattice, every rectangle of four points):
  * a tie is broken as if each point's lifted height x^2 + y^2 were raised
  * by e^(index + 1) for an infinitely small e, which decides it by the
- * point of smallest index (in_circle_perturbed). That is a perturbation of
+ * point of smallest index (in_circle_ties_broken). That is a perturbation of
  * the whole point set, so the triangulation is its unique Delaunay
  * triangulation whatever the order of insertion; and each interior point's
  * list starts at its least neighbour, so the lists, and the graph built
@@ -184,7 +184,7 @@ inline int in_circle_inline(const int32_t *x, const int32_t *y, uint32_t a, uint
 // d: -orient(a, b, c), so a raised d goes outside). Never 0 for a triangle
 // a, b, c of positive area and a distinct d (no three points of a circle
 // are collinear).
-inline int in_circle_perturbed(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+inline int in_circle_ties_broken(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     const int s = in_circle_inline(x, y, a, b, c, d);
     if (s != 0)
         return s;
@@ -212,7 +212,7 @@ void legalise(Mesh &m) {
             continue;
         const int32_t o = oe / 3;
         const int32_t d = m.corners[pred(oe)];
-        if (in_circle_perturbed(m.x, m.y, u(a), u(b), u(p), u(d)) <= 0)
+        if (in_circle_ties_broken(m.x, m.y, u(a), u(b), u(p), u(d)) <= 0)
             continue;
         const int32_t nAD = m.across[succ(oe)], nDB = m.across[pred(oe)];
         const int32_t nBP = m.across[at3(t, 1)], nPA = m.across[at3(t, 2)];
@@ -394,24 +394,6 @@ int64_t write_path(const uint32_t *order, uint32_t n, Lists &lists) {
 }
 
 
-// Position of (x, y) along a Hilbert curve over the 16-bit plane.
-uint32_t hilbert(uint32_t x, uint32_t y) {
-    uint32_t d = 0;
-    for (uint32_t s = 1u << 15; s > 0; s >>= 1) {
-        const uint32_t rx = (x & s) ? 1 : 0, ry = (y & s) ? 1 : 0;
-        d += s * s * ((3 * rx) ^ ry);
-        if (ry == 0) {
-            if (rx == 1) {
-                x = s - 1 - (x & (s - 1)) + (x & ~(2 * s - 1));
-                y = s - 1 - (y & (s - 1)) + (y & ~(2 * s - 1));
-            }
-            const uint32_t t = x;
-            x = y, y = t;
-        }
-    }
-    return d;
-}
-
 // The insertion round of point index i (0 .. 15): a hash of the index
 // with t trailing zero bits puts it in round 15 - t, so half the points go
 // in the last round, a quarter in the one before, and so on.
@@ -430,7 +412,7 @@ inline uint64_t insertion_round(uint32_t i) {
 // position (32), index (28).
 void sort_spatially(const int32_t *x, const int32_t *y, uint32_t *order, uint32_t n, uint64_t *keys) {
     for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t h = hilbert(static_cast<uint32_t>(x[order[i]]) & 0xFFFFu, static_cast<uint32_t>(y[order[i]]) & 0xFFFFu);
+        const uint32_t h = hilbert_position(static_cast<uint32_t>(x[order[i]]) & 0xFFFFu, static_cast<uint32_t>(y[order[i]]) & 0xFFFFu);
         keys[i] = insertion_round(order[i]) << 60 | uint64_t{h} << 28 | order[i]; // an index is below 2^28
     }
     std::sort(keys, keys + n);
@@ -570,6 +552,30 @@ int32_t locate_and_insert(Mesh &m, int32_t t, int32_t p) {
 
 int in_circle(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     return in_circle_inline(x, y, a, b, c, d);
+}
+
+// Position of (x, y) along a Hilbert curve over the 16-bit plane, two bits
+// a level from the top. The curve's orientation inside the current square
+// is a transform of the coordinates' remaining bits: both inverted or not,
+// then exchanged or not (the two commute). A quadrant with ry = 0 turns
+// the transform: it is exchanged, and inverted too when rx = 1. Without
+// branches: the inverted bits come from an xor mask, the exchange from a
+// select.
+uint32_t hilbert_position(uint32_t x, uint32_t y) {
+    uint32_t d = 0, invert = 0, exchange = 0;
+    for (int level = 15; level >= 0; --level) {
+        const uint32_t bx = ((x >> level) & 1) ^ invert, by = ((y >> level) & 1) ^ invert;
+        const uint32_t rx = exchange ? by : bx, ry = exchange ? bx : by;
+        d = d << 2 | ((3 * rx) ^ ry);
+        const uint32_t turn = ry ^ 1;
+        invert ^= turn & rx;
+        exchange ^= turn;
+    }
+    return d;
+}
+
+int in_circle_perturbed(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    return in_circle_ties_broken(x, y, a, b, c, d);
 }
 
 uint64_t delaunay_work_bytes(uint64_t points) {

@@ -200,34 +200,6 @@ inline bool apart_enough(const Object &obj, uint32_t p, uint32_t q, uint32_t kMa
     return d > kMax && n - d > kMax;
 }
 
-// Steps a, b and c at once. Each removes an edge on a test of the edge's
-// geometry and of its ends' fixed neighbourhoods, never of what the lists
-// hold, so their union is the same in any order; each list then keeps the
-// entries that every test of both ends lets through, in their order.
-void prune_local(const Object &obj, Lists &lists, int32_t width, uint32_t *info) {
-    const uint32_t kMax = width > 8 ? 8 : width < 0 ? 0 : static_cast<uint32_t>(width);
-    for (uint32_t p = 0; p < obj.points; ++p)
-        if (retained(lists.count, p))
-            info[p] = point_info(obj, lists.count, p);
-    for (uint32_t p = 0; p < obj.points; ++p) {
-        if (!retained(lists.count, p))
-            continue;
-        int32_t *list = lists.entries + lists.start[p];
-        uint32_t kept = 0;
-        for (uint32_t e = 0; e < lists.count[p]; ++e) {
-            const int32_t qi = list[e];
-            if (qi < 0)
-                continue;
-            const uint32_t q = static_cast<uint32_t>(qi);
-            if (apart_enough(obj, p, q, kMax) && exterior_keeps(obj, info[p], p, q) &&
-                exterior_keeps(obj, info[q], q, p) && wedge_keeps(obj, info[p], p, q) &&
-                wedge_keeps(obj, info[q], q, p))
-                list[kept++] = qi;
-        }
-        lists.count[p] = kept;
-    }
-}
-
 // Squared distance from r to the chord from p to q, as the bump test
 // measures it.
 uint64_t chord_distance(const Object &obj, uint32_t p, uint32_t q, uint32_t r) {
@@ -317,6 +289,34 @@ uint32_t enumerate_triangles(const Object &obj, const Lists &lists, uint32_t *tr
 }
 
 } // namespace
+
+// Steps a, b and c at once. Each removes an edge on a test of the edge's
+// geometry and of its ends' fixed neighbourhoods, never of what the lists
+// hold, so their union is the same in any order; each list then keeps the
+// entries that every test of both ends lets through, in their order.
+void prune_local(const Object &obj, Lists &lists, int32_t width, uint32_t *info) {
+    const uint32_t kMax = width > 8 ? 8 : width < 0 ? 0 : static_cast<uint32_t>(width);
+    for (uint32_t p = 0; p < obj.points; ++p)
+        if (retained(lists.count, p))
+            info[p] = point_info(obj, lists.count, p);
+    for (uint32_t p = 0; p < obj.points; ++p) {
+        if (!retained(lists.count, p))
+            continue;
+        int32_t *list = lists.entries + lists.start[p];
+        uint32_t kept = 0;
+        for (uint32_t e = 0; e < lists.count[p]; ++e) {
+            const int32_t qi = list[e];
+            if (qi < 0)
+                continue;
+            const uint32_t q = static_cast<uint32_t>(qi);
+            if (apart_enough(obj, p, q, kMax) && exterior_keeps(obj, info[p], p, q) &&
+                exterior_keeps(obj, info[q], q, p) && wedge_keeps(obj, info[p], p, q) &&
+                wedge_keeps(obj, info[q], q, p))
+                list[kept++] = qi;
+        }
+        lists.count[p] = kept;
+    }
+}
 
 void remove_edge(Lists &lists, uint32_t a, uint32_t b) {
     for (int side = 0; side < 2; ++side) {
