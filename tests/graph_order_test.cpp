@@ -111,7 +111,7 @@ std::vector<std::pair<int32_t, int32_t>> point_set(int kind, std::mt19937 &rando
         break;
     default: // random points far apart (the 128-bit branch)
         while (p.size() < 24)
-            add(static_cast<int32_t>(random() % 4 * 20000), static_cast<int32_t>(random() % 4 * 20000));
+            add(static_cast<int32_t>(random() % 6 * 13000), static_cast<int32_t>(random() % 6 * 13000));
         break;
     }
     std::shuffle(p.begin(), p.end(), random); // the indices, which the tie rule reads
@@ -142,8 +142,9 @@ TEST(GraphOrderTest, TriangulationIsTheUniquePerturbedDelaunayTriangulation) {
                 for (uint32_t i = 0; closed && i < m; ++i)
                     closed = t.triangles.count(canonical(a, static_cast<uint32_t>(list[i]),
                                                          static_cast<uint32_t>(list[(i + 1) % m]))) == 1;
-                if (closed)
+                if (closed) {
                     EXPECT_EQ(*std::min_element(list, list + m), list[0]) << "point " << a;
+                }
             }
         }
     }
@@ -166,8 +167,9 @@ TEST(GraphOrderTest, TieRuleIsConsistentUnderEvenPermutations) {
                     EXPECT_NE(s, 0);
                     EXPECT_EQ(s, gr::in_circle_perturbed(x.data(), y.data(), b, c, a, d));
                     const int plain = gr::in_circle(x.data(), y.data(), a, b, c, d);
-                    if (plain != 0)
+                    if (plain != 0) {
                         EXPECT_EQ(s, plain);
+                    }
                     ties += plain == 0;
                 }
     EXPECT_GT(ties, 0u); // the square 0..3 is co-circular
@@ -352,9 +354,11 @@ bool triangulated_object(const int32_t *object, const void *contours, ObjectList
         return false;
     std::vector<uint32_t> order(points + 1);
     const uint32_t kept = gr::sweep_order(o.obj, o.lists.count, order.data());
-    std::vector<uint8_t> work(static_cast<size_t>(gr::delaunay_work_bytes(kept)) + 64);
+    // The hull arrays are indexed by point, so the work is sized for all
+    // points, as the graph sizes it.
+    std::vector<uint8_t> work(static_cast<size_t>(gr::delaunay_work_bytes(points)) + 64);
     gr::DelaunayWork dw;
-    gr::delaunay_work_carve(work.data(), kept, dw);
+    gr::delaunay_work_carve(work.data(), points, dw);
     return gr::delaunay(o.obj.x, o.obj.y, order.data(), kept, dw, o.lists) >= 0;
 }
 
