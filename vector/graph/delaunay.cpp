@@ -330,13 +330,21 @@ void start_at_least(int32_t *list, uint32_t count) {
     std::rotate(list, list + least, list + count);
 }
 
-// Writes the neighbour lists of the n points of order[]. Each point's list
-// starts at an edge leaving it: a hull point's hull edge, an interior
-// point's edge in the last triangle made that has it as a corner. Returns
-// the entries written or -1.
+// Writes the neighbour lists of the n points of order[], in index order.
+// Each list is walked from an edge leaving its point: a hull point's hull
+// edge, an interior point's edge in the last triangle made that has it as
+// a corner (the ring is then turned to start at its least neighbour).
+// Returns the entries written or -1.
 int64_t write_lists(Mesh &m, const uint32_t *order, uint32_t n, int32_t last, Lists &lists, uint32_t entryCapacity) {
     // A starting edge for every point: interior points in prev[], hull
     // points marked by next[] = -2 - hull edge.
+    // Points without one (prev[] = -1) are not the triangulation's: the
+    // excluded ones between the retained, whose entries are left alone.
+    uint32_t highest = 0;
+    for (uint32_t i = 0; i < n; ++i)
+        highest = order[i] > highest ? order[i] : highest;
+    for (uint32_t v = 0; v <= highest; ++v)
+        m.prev[v] = -1;
     const int32_t edges = static_cast<int32_t>(3 * m.triangles);
     for (int32_t e = 0; e < edges; ++e)
         m.prev[m.corners[e]] = e;
@@ -349,9 +357,14 @@ int64_t write_lists(Mesh &m, const uint32_t *order, uint32_t n, int32_t last, Li
     for (uint32_t i = 0; i < n; ++i)
         if (m.next[order[i]] >= 0)
             m.next[order[i]] = -1; // interior
+    // The lists in point order (contour order), not in the order of
+    // insertion: neighbouring points share triangles, so the walks stay in
+    // cache, and pruning reads the store front to back.
     uint32_t cursor = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        const int32_t v = static_cast<int32_t>(order[i]);
+    for (uint32_t i = 0; i <= highest; ++i) {
+        const int32_t v = static_cast<int32_t>(i);
+        if (m.prev[v] < 0)
+            continue;
         const int32_t e0 = m.next[v] <= -2 ? -2 - m.next[v] : m.prev[v];
         lists.start[v] = cursor;
         if (cursor >= entryCapacity)
