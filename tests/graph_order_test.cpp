@@ -150,31 +150,6 @@ TEST(GraphOrderTest, TriangulationIsTheUniquePerturbedDelaunayTriangulation) {
     }
 }
 
-TEST(GraphOrderTest, TieRuleIsConsistentUnderEvenPermutations) {
-    // The rule must be a property of the four points, not of how the
-    // triangle is named: rotating a, b, c keeps every answer.
-    std::mt19937 random(9);
-    const std::vector<int32_t> x = {0, 4, 4, 0, 2, 7, 1}, y = {0, 0, 4, 4, 5, 2, 6};
-    size_t ties = 0;
-    for (uint32_t a = 0; a < x.size(); ++a)
-        for (uint32_t b = 0; b < x.size(); ++b)
-            for (uint32_t c = 0; c < x.size(); ++c)
-                for (uint32_t d = 0; d < x.size(); ++d) {
-                    if (a == b || a == c || b == c || d == a || d == b || d == c ||
-                        gr::orient(x.data(), y.data(), a, b, c) <= 0)
-                        continue;
-                    const int s = gr::in_circle_perturbed(x.data(), y.data(), a, b, c, d);
-                    EXPECT_NE(s, 0);
-                    EXPECT_EQ(s, gr::in_circle_perturbed(x.data(), y.data(), b, c, a, d));
-                    const int plain = gr::in_circle(x.data(), y.data(), a, b, c, d);
-                    if (plain != 0) {
-                        EXPECT_EQ(s, plain);
-                    }
-                    ties += plain == 0;
-                }
-    EXPECT_GT(ties, 0u); // the square 0..3 is co-circular
-}
-
 // The Hilbert curve as first written (coordinates rotated in place level
 // by level), against the branch-free one the insertion order now uses.
 uint32_t hilbert_by_rotation(uint32_t x, uint32_t y) {
