@@ -87,8 +87,8 @@ uint32_t sweep_order(const Object &obj, const uint32_t *count, uint32_t *order);
 
 // Working memory of the triangulation, sized for `points` points.
 struct DelaunayWork {
-    int32_t *corners = nullptr;    // 3 per triangle
-    int32_t *across = nullptr;     // 3 per triangle: the twin of edge 3t + k, or -1
+    int32_t *triangles = nullptr;  // 8 per triangle: corners k < 3 at 8t + k, the
+                                   // twin of edge 4t + k (or -1) at 8t + 4 + k
     int32_t *hullNext = nullptr;   // per point
     int32_t *hullPrev = nullptr;   // per point
     int32_t *hullEdge = nullptr;   // per point: the edge (p, next) on the hull
