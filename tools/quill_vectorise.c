@@ -37,6 +37,7 @@
  */
 #define _POSIX_C_SOURCE 200809L
 #include "quill_vectorise.h"
+#include "fixed_format.h"
 
 #include "quillimg.h"
 #include "quillvec.h"
@@ -119,6 +120,25 @@ static uint32_t vertex_count(const void *block) {
     return n;
 }
 
+/* A coordinate or width as "%.Nf" would write it (fixed_format.c). */
+static void put_fixed(FILE *f, double v, int decimals) {
+    char text[QUILL_FIXED_MAX];
+    fwrite(text, 1, quill_format_fixed(text, v, decimals), f);
+}
+
+/* The points of an SVG path: "M x y L x y ...", three decimals. */
+static void svg_points(FILE *f, const void *line, uint32_t n, double dx, double dy) {
+    uint32_t i;
+    double x, y;
+    for (i = 0; i < n; ++i) {
+        vertex(line, i, &x, &y);
+        fputs(i ? " L" : "M", f);
+        put_fixed(f, x + dx, 3);
+        fputc(' ', f);
+        put_fixed(f, y + dy, 3);
+    }
+}
+
 /* One polyline: a stroke of `width`, or (closed) a ring of an area. */
 static void write_polyline(Writer *w, const void *line, double dx, double dy, double width, int area,
                            int closed) {
@@ -127,17 +147,13 @@ static void write_polyline(Writer *w, const void *line, double dx, double dy, do
     if (n < 2 || w->failed)
         return;
     if (w->svg && !area) {
-        fprintf(w->svg, "<path stroke-width=\"%.3f\" d=\"", width > 0.5 ? width : 0.5);
-        for (i = 0; i < n; ++i) {
-            vertex(line, i, &x, &y);
-            fprintf(w->svg, "%s%.3f %.3f", i ? " L" : "M", x + dx, y + dy);
-        }
+        fputs("<path stroke-width=\"", w->svg);
+        put_fixed(w->svg, width > 0.5 ? width : 0.5, 3);
+        fputs("\" d=\"", w->svg);
+        svg_points(w->svg, line, n, dx, dy);
         fputs("\"/>\n", w->svg);
     } else if (w->svg) {
-        for (i = 0; i < n; ++i) {
-            vertex(line, i, &x, &y);
-            fprintf(w->svg, "%s%.3f %.3f", i ? " L" : "M", x + dx, y + dy);
-        }
+        svg_points(w->svg, line, n, dx, dy);
         fputs(" Z ", w->svg);
     }
     if (w->dxf) {
@@ -148,7 +164,11 @@ static void write_polyline(Writer *w, const void *line, double dx, double dy, do
                 w->handle++, area ? "AREAS" : "STROKES", m, closed ? 1 : 0, area ? 0.0 : width);
         for (i = 0; i < m; ++i) {
             vertex(line, i, &x, &y);
-            fprintf(w->dxf, "10\n%.4f\n20\n%.4f\n", x + dx, w->height - (y + dy));
+            fputs("10\n", w->dxf);
+            put_fixed(w->dxf, x + dx, 4);
+            fputs("\n20\n", w->dxf);
+            put_fixed(w->dxf, w->height - (y + dy), 4);
+            fputc('\n', w->dxf);
         }
     }
 }

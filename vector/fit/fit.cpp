@@ -174,8 +174,15 @@ public:
 private:
     int64_t px(int64_t i) const { return c_.x[wrap(i)]; }
     int64_t py(int64_t i) const { return c_.y[wrap(i)]; }
+    // Indices are mostly within one turn of the ring, which a compare
+    // settles; the division (tens of cycles, and every point read goes
+    // through here) is left for the rest.
     uint32_t wrap(int64_t i) const {
         const int64_t n = c_.n;
+        if (i >= 0 && i < n)
+            return static_cast<uint32_t>(i);
+        if (i >= n && i < 2 * n)
+            return static_cast<uint32_t>(i - n);
         i %= n;
         return static_cast<uint32_t>(i < 0 ? i + n : i);
     }
@@ -209,11 +216,29 @@ bool Fitter::straight(int64_t first, int64_t last) {
     if (last - first < 2 || same(first, last))
         return true;
     const int64_t dx = px(last) - px(first), dy = py(last) - py(first);
-    const i128 len2 = i128{dx} * dx + i128{dy} * dy;
-    // floor(c^2 / len2) <= T  <=>  c^2 < (T + 1) * len2
-    const i128 limit = (i128{tol_} + 1) * len2;
+    const int64_t x0 = px(first), y0 = py(first);
+    // floor(c^2 / len2) <= T  <=>  c^2 < (T + 1) * len2. A chord below 2^29
+    // on both axes keeps each cross product of 32-bit coordinates within
+    // 64 bits, and its square fits too while |c| < 2^31: that settles
+    // almost every test without 128-bit products (chains in doubled units
+    // stay below 2^17); the rest take the exact wide path. A limit of 2^62
+    // or more exceeds every such square.
+    const bool narrow = dx > -(int64_t{1} << 29) && dx < (int64_t{1} << 29) && dy > -(int64_t{1} << 29) &&
+                        dy < (int64_t{1} << 29);
+    int64_t limit64 = 0;
+    bool limitFits = false;
+    if (narrow) {
+        const int64_t len2 = dx * dx + dy * dy;
+        limitFits = !__builtin_mul_overflow(int64_t{tol_} + 1, len2, &limit64) && limit64 < (int64_t{1} << 62);
+    }
     auto fails = [&](int64_t k) {
-        const i128 cr = i128{px(k) - px(first)} * dy - i128{py(k) - py(first)} * dx;
+        if (narrow) {
+            const int64_t c = (px(k) - x0) * dy - (py(k) - y0) * dx;
+            if (c > -(int64_t{1} << 31) && c < (int64_t{1} << 31))
+                return limitFits && c * c >= limit64;
+        }
+        const i128 limit = (i128{tol_} + 1) * (i128{dx} * dx + i128{dy} * dy);
+        const i128 cr = i128{px(k) - x0} * dy - i128{py(k) - y0} * dx;
         return cr * cr >= limit;
     };
     if (witness_ > first && witness_ < last && fails(witness_))

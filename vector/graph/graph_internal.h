@@ -87,11 +87,11 @@ uint32_t sweep_order(const Object &obj, const uint32_t *count, uint32_t *order);
 
 // Working memory of the triangulation, sized for `points` points.
 struct DelaunayWork {
-    int32_t *corners = nullptr;    // 3 per triangle
-    int32_t *across = nullptr;     // 3 per triangle: the triangle across edge k
+    int32_t *triangles = nullptr;  // 8 per triangle: corners k < 3 at 8t + k, the
+                                   // twin of edge 4t + k (or -1) at 8t + 4 + k
     int32_t *hullNext = nullptr;   // per point
     int32_t *hullPrev = nullptr;   // per point
-    int32_t *hullTri = nullptr;    // per point: the triangle on hull edge (p, next)
+    int32_t *hullEdge = nullptr;   // per point: the edge (p, next) on the hull
     int32_t *stack = nullptr;      // one per triangle
     uint64_t *keys = nullptr;      // sort keys, one per point
     uint32_t triangleCapacity = 0; // 2 * points
@@ -122,6 +122,16 @@ inline int64_t orient(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b
 // counter-clockwise), 0 on it, < 0 outside; exact.
 int in_circle(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32_t c, uint32_t d);
 
+// in_circle() with its ties broken as the triangulation breaks them: as if
+// each point's lifted height were raised by e^(index + 1) for an
+// infinitely small e (delaunay.cpp). Nonzero for a, b, c counter-clockwise
+// and d distinct from them.
+int in_circle_perturbed(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32_t c, uint32_t d);
+
+// Position of (x, y) (each below 2^16) along the Hilbert curve over the
+// 16-bit plane that orders the insertions.
+uint32_t hilbert_position(uint32_t x, uint32_t y);
+
 // ---- prune.cpp ----------------------------------------------------------
 
 // Pass 1 steps 7 and 8: prunes the lists of obj's points (count[p] ==
@@ -129,6 +139,10 @@ int in_circle(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32
 // them, and enumerates the triangles into tris (3 indices each, room for
 // 2 * points triangles). Returns the number of triangles.
 uint32_t prune_and_enumerate(const Object &obj, Lists &lists, int32_t width, uint32_t *tris);
+
+// Pruning steps a, b and c at once (the first part of
+// prune_and_enumerate), lists compacted; info holds a word per point.
+void prune_local(const Object &obj, Lists &lists, int32_t width, uint32_t *info);
 
 // Removes the edge (a, b) from both lists (entries become -1).
 void remove_edge(Lists &lists, uint32_t a, uint32_t b);
