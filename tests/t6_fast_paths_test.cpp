@@ -455,6 +455,85 @@ TEST_F(T6FastPaths, RepeatedRowsCodeAndDecodeAsBlocks) {
     }
 }
 
+// Near the end of the data the reader's buffer can hold 64 bits, all ones:
+// 8 left in it when the last 7 bytes are loaded one by one. The count of
+// leading ones stops at 56, so that the decoders' skip of them is never a
+// shift by 64 (undefined; the sanitizer build trapped on it while building
+// the views of the rendered drawing, and a plain build could have kept the
+// ones and read rows that are not there).
+TEST_F(T6FastPaths, LeadingOnesNeverCoverTheWholeBuffer) {
+    const std::vector<uint8_t> ones(14, 0xFF);
+    quill::BitReader reader(ones.data(), ones.size());
+    reader.ensure16();
+    reader.skip(48);
+    reader.ensure(56);
+    const uint32_t count = reader.leading_ones();
+    EXPECT_EQ(count, 56u);
+    reader.skip(count);
+    EXPECT_EQ(reader.bit_position(), 104u);
+    EXPECT_EQ(reader.leading_ones(), 8u) << "the last byte's ones, and no more";
+    reader.skip(8);
+    EXPECT_EQ(reader.leading_ones(), 0u);
+    EXPECT_FALSE(reader.overrun());
+}
+
+// A stream of k one bytes holds 8k white rows (one V0 each) and no more:
+// the repeated-row paths must not read a row from bits past the data. The
+// reader's buffer holds 64 one bits at some k near the data's end, where a
+// skip of them all would be a shift by 64 (the sanitizer build traps on it;
+// a plain build kept the ones and went on reading rows that are not there).
+TEST_F(T6FastPaths, RowsOfOneBitsEndWithTheData) {
+    for (uint32_t k = 1; k <= 40; ++k) {
+        const std::vector<uint8_t> ones(k, 0xFF);
+        for (uint32_t width : {1u, 128u, 300u}) {
+            Raster out;
+            EXPECT_TRUE(our_decode(ones, static_cast<int32_t>(width), static_cast<int32_t>(8 * k), out))
+                << k << " bytes, width " << width;
+            EXPECT_TRUE(same_pixels(out, Raster(static_cast<int32_t>(width), static_cast<int32_t>(8 * k), 1)));
+            EXPECT_FALSE(our_decode(ones, static_cast<int32_t>(width), static_cast<int32_t>(8 * k + 1), out))
+                << k << " bytes, width " << width << ": a row past the data";
+            std::vector<HandedRow> rows;
+            if (width <= 128) {
+                EXPECT_TRUE(quill::t6_decode_narrow_rows(ones.data(), ones.size(), width, 8 * k, 1, collect_row, &rows));
+                EXPECT_EQ(rows.size(), 8 * k);
+                EXPECT_FALSE(quill::t6_decode_narrow_rows(ones.data(), ones.size(), width, 8 * k + 1, 1, collect_row, &rows));
+            }
+        }
+    }
+    // A first row of m changes, then R repeats of it (m + 1 one bits each, or
+    // m when the row ends black at the width): every phase of the ones
+    // against the reader's refills. R + 1 rows decode, R + 2 do not.
+    for (uint32_t m = 0; m <= 40; ++m) {
+        const uint32_t width = 128;
+        std::vector<uint16_t> pairs;
+        for (uint32_t i = 0; i < m; ++i)
+            pairs.push_back(static_cast<uint16_t>(3 * i + 2));
+        if (m % 2 == 1) // odd: the last pair closes at the width
+            pairs.back() = static_cast<uint16_t>(width);
+        if (pairs.size() % 2 == 1)
+            pairs.pop_back();
+        for (uint32_t repeats = 1; repeats <= 150; ++repeats) {
+            quill::T6Encoder encoder;
+            ASSERT_TRUE(encoder.init(width));
+            std::vector<uint8_t> stream(4096);
+            int32_t n = encoder.encode_row(pairs.data(), static_cast<uint32_t>(pairs.size() / 2), stream.data(), 4096);
+            ASSERT_GE(n, 0);
+            int32_t r = encoder.encode_repeats(repeats, stream.data() + n, 4096 - static_cast<uint32_t>(n));
+            ASSERT_GE(r, 0);
+            n += r;
+            n += encoder.finish(stream.data() + n, 4096 - static_cast<uint32_t>(n));
+            stream.resize(static_cast<size_t>(n));
+            Raster out;
+            ASSERT_TRUE(our_decode(stream, width, static_cast<int32_t>(repeats + 1), out)) << m << " changes, " << repeats;
+            ASSERT_FALSE(our_decode(stream, width, static_cast<int32_t>(repeats + 2), out)) << m << " changes, " << repeats;
+            std::vector<HandedRow> rows;
+            ASSERT_FALSE(quill::t6_decode_narrow_rows(stream.data(), stream.size(), width, repeats + 2, 1, collect_row,
+                                                      &rows))
+                << m << " changes, " << repeats;
+        }
+    }
+}
+
 // ---- Views sampled from the coded tiles ------------------------------------
 
 namespace {
