@@ -239,10 +239,15 @@ public:
     // takes it). A fast path for callers drawing rows: each of them is the
     // previous row again. row_repeated() is left as it was.
     uint32_t decode_repeats(BitReader &reader, uint32_t most);
+    // decode_row() for a row that decode_repeats() has just found not to
+    // repeat the reference line (it returned fewer rows than `most`): the
+    // bits are not looked at for a repeat again.
+    bool decode_new_row(BitReader &reader);
     uint32_t width() const { return width_; }
 
 private:
     bool decode_line(BitReader &reader);
+    bool decode_changes(BitReader &reader);
     bool repeat_row(BitReader &reader);
     HeapBlock<uint16_t> memory_;
     uint16_t *reference_ = nullptr; // changing elements, then sentinels at the width
