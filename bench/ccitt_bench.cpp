@@ -41,8 +41,8 @@
  * libtiff's time. Measured on the shared machine, medians of one run
  * (ours / libtiff): decoding 0.81 and encoding 0.43 before the repeated-row,
  * V0-run, one-lookup and two-word paths of ccitt.cpp; after them decoding
- * 0.37 to 0.59 and encoding 0.21 to 0.29 over several runs (the spread is
- * the other work on the machine; the figures of ccitt.cpp say more).
+ * 0.37 to 0.58 and encoding 0.21 to 0.39 over a dozen runs (the spread is
+ * the other work on the machine; ccitt.cpp gives instruction counts).
  *
  * Checks, outside the timing (a failed check fails the benchmark): our
  * decoding of ghostscript's strip equals libtiff's decoding of it pixel for

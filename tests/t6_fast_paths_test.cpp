@@ -120,37 +120,24 @@ Raster cut(const Raster &r, int32_t left, int32_t top, int32_t w, int32_t h) {
     return part;
 }
 
-// ---- libtiff's Group 4 coding, through a one-strip file --------------------
-
-// libtiff's rows for WhiteIsZero: 1 black, ceil(w / 8) bytes.
-std::vector<uint8_t> tiff_row(const Raster &r, int32_t y) {
-    std::vector<uint8_t> row((r.width + 7) / 8, 0);
-    for (int32_t x = 0; x < r.width; ++x)
-        if (!r.get(x, y))
-            row[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
-    return row;
-}
-
-void set_g4_tags(TIFF *tiff, const Raster &r) {
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(r.width));
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(r.height));
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tiff, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<uint32_t>(r.height));
-}
-
-// libtiff's Group 4 strip of the raster, as it stores it (with EOFB).
+// libtiff's Group 4 strip of the raster (rows of ceil(w / 8) bytes, 1
+// black for WhiteIsZero), as it stores it: with EOFB.
 std::vector<uint8_t> libtiff_g4(const Raster &r, const std::string &path) {
     TIFF *out = TIFFOpen(path.c_str(), "w");
     if (!out)
         return {};
-    set_g4_tags(out, r);
+    const uint32_t w = static_cast<uint32_t>(r.width), h = static_cast<uint32_t>(r.height);
+    TIFFSetField(out, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(out, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, h);
+    TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
     for (int32_t y = 0; y < r.height; ++y) {
-        std::vector<uint8_t> row = tiff_row(r, y);
+        std::vector<uint8_t> row((w + 7) / 8, 0);
+        for (int32_t x = 0; x < r.width; ++x)
+            if (!r.get(x, y))
+                row[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
         TIFFWriteScanline(out, row.data(), static_cast<uint32_t>(y), 0);
     }
     TIFFClose(out);
@@ -231,106 +218,40 @@ class T6FastPaths : public LibraryFixture {};
 
 } // namespace
 
-TEST_F(T6FastPaths, OurStreamsAreLibtiffsGroup4CodingWithoutItsEndMark) {
+// Our coding of every shape and content (and of tiles of the rendered
+// drawing, edge tiles included) is libtiff's without its end mark, and
+// libtiff's coding decodes, through the raster and the row interfaces, to
+// the pixels it coded with the pad bits white.
+TEST_F(T6FastPaths, CodingIsLibtiffsAndLibtiffsDecodesToItsPixels) {
     std::mt19937 random(61);
-    TempDir dir;
-    const std::string path = dir.path() + "/g4.tif";
+    std::vector<Raster> sources;
     for (const Shape &s : kShapes) {
-        for (int content = 0; content < 3; ++content) {
-            Raster r = content == 0   ? drawing(random, s.width, s.height)
-                       : content == 1 ? busy(random, s.width, s.height, 1 + random() % 9)
-                                      : Raster(s.width, s.height, 1, static_cast<uint8_t>(random() & 1 ? 0 : 0xFF));
-            std::vector<uint8_t> ours = our_g4(r);
-            ASSERT_FALSE(ours.empty()) << s.width << "x" << s.height << " content " << content;
-            std::vector<uint8_t> theirs = libtiff_g4(r, path);
-            ASSERT_FALSE(theirs.empty());
-            EXPECT_EQ(ours, without_eofb(theirs)) << s.width << "x" << s.height << " content " << content;
-        }
+        sources.push_back(drawing(random, s.width, s.height));
+        sources.push_back(busy(random, s.width, s.height, 1 + random() % 9));
+        sources.push_back(Raster(s.width, s.height, 1, static_cast<uint8_t>(random() & 1 ? 0 : 0xFF)));
+    }
+    Raster page = rendered_drawing(); // empty without ghostscript
+    for (int32_t top = 0; top < page.height; top += 128 * 3)
+        for (int32_t left = (top / 128) % 5 * 128; left < page.width; left += 128 * 4)
+            sources.push_back(cut(page, left, top, std::min(128, page.width - left), std::min(128, page.height - top)));
+    TempDir dir;
+    for (const Raster &r : sources) {
+        const std::string what = std::to_string(r.width) + "x" + std::to_string(r.height);
+        std::vector<uint8_t> theirs = libtiff_g4(r, dir.path() + "/g4.tif");
+        ASSERT_FALSE(theirs.empty()) << what;
+        ASSERT_EQ(our_g4(r), without_eofb(theirs)) << what;
+        Raster byRaster, byRow;
+        ASSERT_TRUE(our_decode(theirs, r.width, r.height, byRaster)) << what;
+        ASSERT_TRUE(same_pixels(byRaster, r)) << what;
+        for (int32_t y = 0; y < r.height; ++y)
+            for (int32_t x = r.width; x < static_cast<int32_t>(byRaster.line() * 8); ++x)
+                ASSERT_EQ(byRaster.get(x, y), 1u) << what << " pad (" << x << ", " << y << ")";
+        ASSERT_TRUE(row_decode(theirs, r.width, r.height, byRow)) << what;
+        ASSERT_TRUE(same_pixels(byRow, r)) << what;
     }
 }
 
-TEST_F(T6FastPaths, WeDecodeLibtiffStreamsToItsPixelsByRasterAndByRow) {
-    std::mt19937 random(62);
-    TempDir dir;
-    const std::string path = dir.path() + "/g4.tif";
-    for (const Shape &s : kShapes) {
-        for (int content = 0; content < 2; ++content) {
-            Raster r = content == 0 ? drawing(random, s.width, s.height)
-                                    : busy(random, s.width, s.height, 1 + random() % 9);
-            std::vector<uint8_t> stream = libtiff_g4(r, path);
-            ASSERT_FALSE(stream.empty());
-            Raster byRaster, byRow;
-            ASSERT_TRUE(our_decode(stream, s.width, s.height, byRaster)) << s.width << "x" << s.height;
-            EXPECT_TRUE(same_pixels(byRaster, r)) << s.width << "x" << s.height << " content " << content;
-            // Pad bits white, as the decoder promises.
-            for (int32_t y = 0; y < s.height; ++y)
-                for (int32_t x = s.width; x < static_cast<int32_t>(byRaster.line() * 8); ++x)
-                    ASSERT_EQ(byRaster.get(x, y), 1u) << s.width << "x" << s.height << " pad (" << x << ", " << y << ")";
-            ASSERT_TRUE(row_decode(stream, s.width, s.height, byRow)) << s.width << "x" << s.height;
-            EXPECT_TRUE(same_pixels(byRow, r)) << s.width << "x" << s.height << " content " << content;
-        }
-    }
-}
 
-TEST_F(T6FastPaths, TilesOfTheRenderedDrawingCodeAsLibtiffAndDecodeBack) {
-    Raster page = rendered_drawing();
-    if (page.width == 0)
-        GTEST_SKIP() << "the drawing could not be rendered (ghostscript or " << QUILL_SHARED_DIR << " missing)";
-    TempDir dir;
-    const std::string path = dir.path() + "/g4.tif";
-    int32_t compared = 0;
-    // Every third tile of the page (edge tiles included), against libtiff.
-    for (int32_t top = 0; top < page.height; top += 128) {
-        for (int32_t left = 0; left < page.width; left += 128) {
-            if (((top + left) / 128) % 3 != 0 && left + 128 < page.width && top + 128 < page.height)
-                continue;
-            Raster tile = cut(page, left, top, std::min(128, page.width - left), std::min(128, page.height - top));
-            std::vector<uint8_t> ours = our_g4(tile);
-            ASSERT_EQ(ours, without_eofb(libtiff_g4(tile, path))) << "tile at (" << left << ", " << top << ")";
-            Raster back;
-            ASSERT_TRUE(our_decode(ours, tile.width, tile.height, back));
-            ASSERT_TRUE(same_pixels(back, tile)) << "tile at (" << left << ", " << top << ")";
-            ++compared;
-        }
-    }
-    EXPECT_GT(compared, 150);
-}
-
-// Truncation by one byte always takes bits of the last row away (a stream
-// ends with its last row's bits, padded only within its last byte), so it
-// must fail, whether that row is repeated (all one bits), copies V0 runs or
-// takes the element loop; flipping a bit gives a failure or some raster,
-// never a read past the data.
-TEST_F(T6FastPaths, StreamsCutShortFailAndDamagedOnesStayInsideTheirData) {
-    std::mt19937 random(63);
-    for (const Shape &s : kShapes) {
-        for (int content = 0; content < 3; ++content) {
-            Raster r = content == 0   ? drawing(random, s.width, s.height)
-                       : content == 1 ? busy(random, s.width, s.height, 4)
-                                      : Raster(s.width, s.height, 1, 0xFF);
-            std::vector<uint8_t> stream = our_g4(r);
-            ASSERT_FALSE(stream.empty());
-            Raster out;
-            std::vector<uint8_t> shorter(stream.begin(), stream.end() - 1);
-            EXPECT_FALSE(our_decode(shorter, s.width, s.height, out))
-                << s.width << "x" << s.height << " content " << content;
-            EXPECT_FALSE(row_decode(shorter, s.width, s.height, out))
-                << s.width << "x" << s.height << " content " << content;
-            for (int flip = 0; flip < 20; ++flip) {
-                std::vector<uint8_t> damaged = stream;
-                size_t bit = random() % (damaged.size() * 8);
-                damaged[bit >> 3] ^= static_cast<uint8_t>(0x80u >> (bit & 7));
-                Raster a, b;
-                bool byRaster = our_decode(damaged, s.width, s.height, a);
-                bool byRow = row_decode(damaged, s.width, s.height, b);
-                ASSERT_EQ(byRaster, byRow) << s.width << "x" << s.height << " bit " << bit;
-                if (byRaster) {
-                    ASSERT_TRUE(same_pixels(a, b)) << s.width << "x" << s.height << " bit " << bit;
-                }
-            }
-        }
-    }
-}
 
 namespace {
 
@@ -344,116 +265,88 @@ void collect_row(void *context, uint32_t y, uint64_t high, uint64_t low) {
     static_cast<std::vector<HandedRow> *>(context)->push_back(HandedRow{y, high, low});
 }
 
+bool narrow_rows(const std::vector<uint8_t> &stream, int32_t width, int32_t height, uint32_t step,
+                 std::vector<HandedRow> &rows) {
+    std::vector<uint8_t> exact(stream);
+    return quill::t6_decode_narrow_rows(exact.data(), exact.size(), static_cast<uint32_t>(width),
+                                        static_cast<uint32_t>(height), step, collect_row, &rows);
+}
+
 } // namespace
 
-// The row decoder that the views use hands over every step-th row as the
-// raster decoder draws it (pixels past the width white), decoding the rows
-// between without drawing them; it fails where the raster decoder fails.
-TEST_F(T6FastPaths, NarrowRowDecodingHandsOverTheRowsTheRasterDecoderDraws) {
-    std::mt19937 random(66);
+// For our streams of every shape and content:
+//  - the views' row decoder hands over every step-th row as the raster
+//    decoder draws it, decoding the rows between without drawing them;
+//  - a stream one byte short fails in every decoder (the last byte holds
+//    bits of the last row), whichever path its rows take (repeated, V0
+//    runs, the element loop);
+//  - a flipped bit fails in the raster and the row decoders alike or gives
+//    both the same pixels, and no decoder reads past the data.
+TEST_F(T6FastPaths, DecodersAgreeAndStopAtTheEndOfTheData) {
+    std::mt19937 random(63);
     for (const Shape &s : kShapes) {
-        if (s.width > 128)
-            continue;
         for (int content = 0; content < 3; ++content) {
+            const std::string what = std::to_string(s.width) + "x" + std::to_string(s.height) + " content " +
+                                     std::to_string(content);
             Raster r = content == 0   ? drawing(random, s.width, s.height)
                        : content == 1 ? busy(random, s.width, s.height, 1 + random() % 9)
                                       : Raster(s.width, s.height, 1, 0xFF);
-            std::vector<uint8_t> stream = our_g4(r);
-            Raster drawn;
-            ASSERT_TRUE(our_decode(stream, s.width, s.height, drawn));
+            std::vector<uint8_t> stream = our_g4(r), shorter(stream.begin(), stream.end() - 1);
+            Raster drawn, a, b;
+            ASSERT_TRUE(our_decode(stream, s.width, s.height, drawn)) << what;
+            EXPECT_FALSE(our_decode(shorter, s.width, s.height, a)) << what;
+            EXPECT_FALSE(row_decode(shorter, s.width, s.height, a)) << what;
             for (uint32_t step : {1u, 2u, 3u, 8u, 200u}) {
-                std::vector<HandedRow> expected, got;
+                if (s.width > 128)
+                    break;
+                std::vector<HandedRow> expected, got, cut;
                 for (int32_t y = 0; y < s.height; y += static_cast<int32_t>(step)) {
-                    HandedRow row{static_cast<uint32_t>(y), 0, 0};
+                    expected.push_back(HandedRow{static_cast<uint32_t>(y), 0, 0});
                     quill::narrow_row_words(drawn.data() + static_cast<size_t>(y) * drawn.line(),
-                                            static_cast<uint32_t>(s.width), row.high, row.low);
-                    expected.push_back(row);
+                                            static_cast<uint32_t>(s.width), expected.back().high, expected.back().low);
                 }
-                ASSERT_TRUE(quill::t6_decode_narrow_rows(stream.data(), stream.size(), static_cast<uint32_t>(s.width),
-                                                         static_cast<uint32_t>(s.height), step, collect_row, &got))
-                    << s.width << "x" << s.height << " step " << step;
-                EXPECT_TRUE(got == expected) << s.width << "x" << s.height << " content " << content << " step " << step;
-                std::vector<uint8_t> shorter(stream.begin(), stream.end() - 1);
-                EXPECT_FALSE(quill::t6_decode_narrow_rows(shorter.data(), shorter.size(), static_cast<uint32_t>(s.width),
-                                                          static_cast<uint32_t>(s.height), step, collect_row, &got));
+                ASSERT_TRUE(narrow_rows(stream, s.width, s.height, step, got)) << what << " step " << step;
+                EXPECT_TRUE(got == expected) << what << " step " << step;
+                EXPECT_FALSE(narrow_rows(shorter, s.width, s.height, step, cut)) << what << " step " << step;
+            }
+            for (int flip = 0; flip < 20; ++flip) {
+                std::vector<uint8_t> damaged = stream;
+                size_t bit = random() % (damaged.size() * 8);
+                damaged[bit >> 3] ^= static_cast<uint8_t>(0x80u >> (bit & 7));
+                bool byRaster = our_decode(damaged, s.width, s.height, a);
+                ASSERT_EQ(byRaster, row_decode(damaged, s.width, s.height, b)) << what << " bit " << bit;
+                ASSERT_TRUE(!byRaster || same_pixels(a, b)) << what << " bit " << bit;
             }
         }
     }
     std::vector<HandedRow> none;
-    const uint8_t ones[4] = {0xFF, 0xFF, 0xFF, 0xFF};
-    EXPECT_FALSE(quill::t6_decode_narrow_rows(ones, 4, 129, 1, 1, collect_row, &none)) << "wider than a tile";
-    EXPECT_FALSE(quill::t6_decode_narrow_rows(ones, 4, 128, 1, 0, collect_row, &none)) << "no step";
+    EXPECT_FALSE(narrow_rows(std::vector<uint8_t>(4, 0xFF), 129, 1, 1, none)) << "wider than a tile";
+    EXPECT_FALSE(narrow_rows(std::vector<uint8_t>(4, 0xFF), 128, 1, 0, none)) << "no step";
     EXPECT_TRUE(none.empty());
 }
 
-// Repeated rows coded as a block are the bytes of coding them one by one
-// from their runs, and the decoder takes them back as a block, row count
-// for row count, leaving the reader at the next row.
-TEST_F(T6FastPaths, RepeatedRowsCodeAndDecodeAsBlocks) {
-    struct Case {
-        uint32_t width;
-        std::vector<uint16_t> pairs; // the row repeated
-        uint32_t repeats;
-    } cases[] = {
-        {128, {}, 200},                 // white: one bit a row
-        {128, {3, 9, 100, 128}, 40},    // ends black at the width: no V0 for the end
-        {60, {0, 60}, 70},              // all black
-        {1000, {5, 6, 990, 1000}, 30},  // a strip row
-        {128, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
-               28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53,
-               54, 55, 56, 57},
-         9}, // 58 elements: too many for one look at the bits
-    };
-    for (const Case &c : cases) {
-        const uint32_t count = static_cast<uint32_t>(c.pairs.size() / 2);
-        std::vector<uint8_t> blocks(4096), single(4096);
-        quill::T6Encoder a, b;
-        ASSERT_TRUE(a.init(c.width));
-        ASSERT_TRUE(b.init(c.width));
-        int32_t na = a.encode_row(c.pairs.data(), count, blocks.data(), 4096);
-        int32_t nb = b.encode_row(c.pairs.data(), count, single.data(), 4096);
-        ASSERT_GE(na, 0);
-        ASSERT_GE(nb, 0);
-        int32_t m = a.encode_repeats(c.repeats, blocks.data() + na, 4096 - static_cast<uint32_t>(na));
-        ASSERT_GE(m, 0);
-        na += m;
-        for (uint32_t i = 0; i < c.repeats; ++i) {
-            m = b.encode_row(c.pairs.data(), count, single.data() + nb, 4096 - static_cast<uint32_t>(nb));
-            ASSERT_GE(m, 0);
-            nb += m;
-        }
-        // One more row, a different one, so that the decoder meets a row
-        // that is not a repeat.
-        const std::vector<uint16_t> last = c.pairs.empty() ? std::vector<uint16_t>{0, 1} : std::vector<uint16_t>{};
-        const uint32_t lastCount = static_cast<uint32_t>(last.size() / 2);
-        m = a.encode_row(last.data(), lastCount, blocks.data() + na, 4096 - static_cast<uint32_t>(na));
-        na += m + a.finish(blocks.data() + na + m, 4096 - static_cast<uint32_t>(na + m));
-        m = b.encode_row(last.data(), lastCount, single.data() + nb, 4096 - static_cast<uint32_t>(nb));
-        nb += m + b.finish(single.data() + nb + m, 4096 - static_cast<uint32_t>(nb + m));
-        blocks.resize(static_cast<size_t>(na));
-        single.resize(static_cast<size_t>(nb));
-        EXPECT_EQ(blocks, single) << "width " << c.width << " elements " << c.pairs.size();
-
-        quill::T6Decoder decoder;
-        ASSERT_TRUE(decoder.init(c.width));
-        quill::BitReader reader(blocks.data(), blocks.size());
-        ASSERT_TRUE(decoder.decode_row(reader));
-        const uint32_t taken = decoder.decode_repeats(reader, c.repeats + 5);
-        uint32_t rows = taken;
-        // Lines too long for the look at the bits repeat through decode_row.
-        while (rows < c.repeats) {
-            ASSERT_TRUE(decoder.decode_row(reader));
-            ASSERT_EQ(std::vector<uint16_t>(decoder.pairs(), decoder.pairs() + 2 * decoder.pair_count()), c.pairs);
-            ++rows;
-        }
-        EXPECT_EQ(taken, c.pairs.size() + 1 > 56 ? 0u : c.repeats) << "width " << c.width;
-        ASSERT_TRUE(decoder.decode_row(reader));
-        EXPECT_EQ(std::vector<uint16_t>(decoder.pairs(), decoder.pairs() + 2 * decoder.pair_count()), last)
-            << "the row after the repeats";
-        EXPECT_FALSE(decoder.row_repeated());
-        EXPECT_FALSE(reader.overrun());
-    }
+// Near the end of the data the reader's buffer can hold 64 bits, all ones:
+// 8 left in it when the last 7 bytes are loaded one by one. The count of
+// leading ones stops at 56, so that the decoders' skip of them is never a
+// shift by 64 (undefined; the sanitizer build trapped on it while building
+// the views of the rendered drawing, and a plain build could have kept the
+// ones and read rows that are not there).
+TEST_F(T6FastPaths, LeadingOnesNeverCoverTheWholeBuffer) {
+    const std::vector<uint8_t> ones(14, 0xFF);
+    quill::BitReader reader(ones.data(), ones.size());
+    reader.ensure16();
+    reader.skip(48);
+    reader.ensure(56);
+    const uint32_t count = reader.leading_ones();
+    EXPECT_EQ(count, 56u);
+    reader.skip(count);
+    EXPECT_EQ(reader.bit_position(), 104u);
+    EXPECT_EQ(reader.leading_ones(), 8u) << "the last byte's ones, and no more";
+    reader.skip(8);
+    EXPECT_EQ(reader.leading_ones(), 0u);
+    EXPECT_FALSE(reader.overrun());
 }
+
 
 // ---- Views sampled from the coded tiles ------------------------------------
 
@@ -490,6 +383,14 @@ std::vector<int> view_chain(int frame) {
 } // namespace
 
 TEST_F(T6FastPaths, BilevelViewsAreTheBaseSampledForSizesThatCutTiles) {
+    Raster page = rendered_drawing();
+    if (page.width != 0) {
+        int frame = frame_from(page);
+        ASSERT_GE(frame, 0);
+        ASSERT_EQ(QI_FrameViewOptimize(frame, 1), 1);
+        EXPECT_TRUE(views_sample(frame, page)) << "the rendered drawing";
+        EXPECT_EQ(QI_FrameDelete(frame), 1);
+    }
     std::mt19937 random(64);
     const Shape shapes[] = {{129, 129}, {300, 290}, {1000, 129}, {129, 700}, {517, 389}, {1030, 260}, {136, 1031}};
     for (const Shape &s : shapes) {
@@ -519,16 +420,6 @@ TEST_F(T6FastPaths, BilevelViewsAreTheBaseSampledForSizesThatCutTiles) {
     }
 }
 
-TEST_F(T6FastPaths, ViewsOfTheRenderedDrawingAreItsSamples) {
-    Raster page = rendered_drawing();
-    if (page.width == 0)
-        GTEST_SKIP() << "the drawing could not be rendered (ghostscript or " << QUILL_SHARED_DIR << " missing)";
-    int frame = frame_from(page);
-    ASSERT_GE(frame, 0);
-    ASSERT_EQ(QI_FrameViewOptimize(frame, 1), 1);
-    EXPECT_TRUE(views_sample(frame, page));
-    EXPECT_EQ(QI_FrameDelete(frame), 1);
-}
 
 TEST_F(T6FastPaths, BuildingBilevelViewsFailsCleanlyAtEveryAllocation) {
     std::mt19937 random(65);

@@ -84,7 +84,7 @@ public:
         if (count_ < 16)
             refill();
     }
-    // Consumes n bits (n <= bits loaded; 16 after ensure16()).
+    // Consumes n bits (n <= bits loaded, and below 64; 16 after ensure16()).
     void skip(uint32_t n) {
         buffer_ <<= n;
         count_ -= n;
@@ -98,13 +98,16 @@ public:
         if (count_ < n)
             refill();
     }
-    // The number of one bits that start the loaded bits (at most the bits
-    // loaded). Past the end of the data the reader yields zeros, so these
-    // are always bits of the data.
+    // The number of one bits that start the loaded bits, at most the bits
+    // loaded and at most 56 (so that skipping them is never a shift by 64:
+    // near the end of the data the buffer can hold 64 bits, all ones).
+    // Past the end of the data the reader yields zeros, so these are always
+    // bits of the data.
     uint32_t leading_ones() const {
         const uint64_t inverse = ~buffer_;
-        const uint32_t ones = inverse ? static_cast<uint32_t>(__builtin_clzll(inverse)) : 64;
-        return ones < count_ ? ones : count_;
+        uint32_t ones = inverse ? static_cast<uint32_t>(__builtin_clzll(inverse)) : 64;
+        ones = ones < count_ ? ones : count_;
+        return ones < 56 ? ones : 56;
     }
     // Moves to the next byte boundary (nothing when on one).
     void align_to_byte() {
@@ -236,10 +239,15 @@ public:
     // takes it). A fast path for callers drawing rows: each of them is the
     // previous row again. row_repeated() is left as it was.
     uint32_t decode_repeats(BitReader &reader, uint32_t most);
+    // decode_row() for a row that decode_repeats() has just found not to
+    // repeat the reference line (it returned fewer rows than `most`): the
+    // bits are not looked at for a repeat again.
+    bool decode_new_row(BitReader &reader);
     uint32_t width() const { return width_; }
 
 private:
     bool decode_line(BitReader &reader);
+    bool decode_changes(BitReader &reader);
     bool repeat_row(BitReader &reader);
     HeapBlock<uint16_t> memory_;
     uint16_t *reference_ = nullptr; // changing elements, then sentinels at the width
