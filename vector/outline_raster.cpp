@@ -41,6 +41,7 @@
  */
 #include "outline_kernels.h"
 
+#include "../base/bit_words.h"
 #include "../base/raster_line.h"
 
 namespace quill {
@@ -54,16 +55,6 @@ struct Window {
     uint64_t diagonal; // diagonal pairs: two turns each
     uint64_t starts;   // start positions
 };
-
-// Bits set in a word. The library is built for the baseline x86-64, whose
-// compilers call a library routine for __builtin_popcountll; this is a
-// dozen inline operations instead.
-inline uint64_t bit_count(uint64_t v) {
-    v = v - ((v >> 1) & 0x5555555555555555u);
-    v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
-    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-    return (v * 0x0101010101010101u) >> 56;
-}
 
 // Calls visit(k, window) for every word k of boundary y that is not all
 // white. Carries hold the last pixel of the previous word; column -1 is

@@ -32,6 +32,7 @@
  */
 #include "black_runs.h"
 
+#include "../../base/bit_words.h"
 #include "bilevel_tables.h"
 
 #include <string.h>
@@ -111,18 +112,6 @@ bool ascending(const uint16_t *pairs, uint32_t count, uint32_t width) {
         previousEnd = end;
     }
     return true;
-}
-
-// Bit i of the result is the XOR of bits i to 63 of v: with pixel 0 in bit
-// 63, the parity of the changes at or before each pixel.
-inline uint64_t prefix_parity(uint64_t v) {
-    v ^= v >> 1;
-    v ^= v >> 2;
-    v ^= v >> 4;
-    v ^= v >> 8;
-    v ^= v >> 16;
-    v ^= v >> 32;
-    return v;
 }
 
 } // namespace

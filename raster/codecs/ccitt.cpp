@@ -90,6 +90,7 @@
  */
 #include "ccitt.h"
 
+#include "../../base/bit_words.h"
 #include "black_runs.h"
 #include "t6_lookup.h"
 
@@ -706,17 +707,6 @@ int32_t T6Encoder::finish(uint8_t *out, uint32_t capacity) {
 // ---- Whole rasters ---------------------------------------------------------
 
 namespace {
-
-
-inline uint64_t prefix_parity(uint64_t v) {
-    v ^= v >> 1;
-    v ^= v >> 2;
-    v ^= v >> 4;
-    v ^= v >> 8;
-    v ^= v >> 16;
-    v ^= v >> 32;
-    return v;
-}
 
 // draw_changes for rows of at most 128 pixels (`rowBytes` of 2 to 16): the
 // same toggles and prefix parity, with the two words held in registers

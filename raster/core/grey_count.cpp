@@ -40,6 +40,7 @@
  */
 #include "scaled_read.h"
 
+#include "../../base/bit_words.h"
 #include "../../base/holder.h"
 #include "../../base/raster_line.h"
 #include "frame_lock.h"
@@ -61,15 +62,6 @@ struct Piece {
     int32_t start; // first sample column, relative to the tile
     uint64_t mask; // bit 63 - k: the sample column start + k
 };
-
-// Bits set in a word (the baseline x86-64 has no bit-count instruction;
-// this is a dozen inline operations instead of a library call).
-inline uint32_t bit_count(uint64_t v) {
-    v = v - ((v >> 1) & 0x5555555555555555u);
-    v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
-    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-    return static_cast<uint32_t>((v * 0x0101010101010101u) >> 56);
-}
 
 // Cuts the sample columns into pieces, in column order; returns the count.
 int32_t build_pieces(const int32_t *columnOf, int32_t fineWidth, int32_t n, Piece *pieces) {
