@@ -291,6 +291,12 @@ public:
     int32_t encode_repeat(uint8_t *out, uint32_t capacity);
     // encode_repeat() for `rows` (at least 1) rows in a row.
     int32_t encode_repeats(uint32_t rows, uint8_t *out, uint32_t capacity);
+    // True when the black-run list is the reference line exactly, pair for
+    // pair: encode_repeat() then codes it. Touching, empty or clipped pairs
+    // never match (encode_row() takes them), which only costs speed.
+    bool repeats_reference(const uint16_t *pairs, uint32_t count) const {
+        return 2 * count == referenceElements_ && (count == 0 || memcmp(pairs, reference_, 4 * count) == 0);
+    }
     // Writes the carried bits as a last byte (zero-padded): returns 1, or 0
     // when no bits are carried, or -1 when capacity is 0 and a byte is due.
     int32_t finish(uint8_t *out, uint32_t capacity);
