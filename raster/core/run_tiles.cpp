@@ -227,8 +227,19 @@ bool RunGrid::load_tile(int32_t frame, int32_t column, int32_t index, int32_t ti
     if (!decoder.init(static_cast<uint32_t>(tileWidth), coder_.get()))
         return false;
     BitReader reader(record_.get(), static_cast<size_t>(length));
+    // Rows repeating the one above (most rows of a drawing's tile) are
+    // found many at a time and share the cell of the row above: its pairs
+    // are neither copied nor stored again.
     for (int32_t y = 0; y < rows_; ++y) {
-        if (!decoder.decode_row(reader))
+        if (y != 0) {
+            for (uint32_t same = decoder.decode_repeats(reader, static_cast<uint32_t>(rows_ - y)); same != 0; --same) {
+                k[y] = k[y - 1];
+                ++y;
+            }
+            if (y == rows_)
+                break;
+        }
+        if (!(y != 0 ? decoder.decode_new_row(reader) : decoder.decode_row(reader)))
             return false;
         uint32_t count = decoder.pair_count();
         if (!reserve(used_ + 2 * static_cast<size_t>(count)))
@@ -419,6 +430,31 @@ bool TurnedCells::known_blank(int32_t c, int32_t rows) const {
 // the source cells are walked right to left and pair by pair backwards, so
 // that the mirrored pieces come out ascending; a piece that touches the one
 // before (across the source tile edge) is joined to it.
+namespace {
+// Appends to `out` (n pairs so far) the first `k` pairs of a source cell
+// whose tile starts at `origin`, mirrored about `high`, last first: the
+// parts inside [low, high) of each, stopping at the first pair ending at or
+// left of `low`. The upper and the lower source tile of a result tile both
+// go through here; only the upper one can hold pairs reaching past `high`.
+template <bool ClipHigh>
+inline uint32_t put_mirrored(const uint16_t *p, uint32_t k, uint32_t origin, uint32_t low, uint32_t high,
+                             uint16_t *out, uint32_t n) {
+    for (uint32_t i = k; i-- > 0;) {
+        uint32_t s = p[2 * i] + origin, e = p[2 * i + 1] + origin;
+        if (ClipHigh && e > high)
+            e = high;
+        if (e <= low)
+            break;
+        if (s < low)
+            s = low;
+        out[2 * n] = static_cast<uint16_t>(high - e);
+        out[2 * n + 1] = static_cast<uint16_t>(high - s);
+        ++n;
+    }
+    return n;
+}
+} // namespace
+
 const uint16_t *TurnedCells::cell_pairs(int32_t c, int32_t y, uint16_t *buffer, uint32_t &count) const {
     const RunGrid &grid = *grids_[y];
     const int32_t row = rows_[y];
@@ -427,53 +463,27 @@ const uint16_t *TurnedCells::cell_pairs(int32_t c, int32_t y, uint16_t *buffer, 
     const uint32_t w = static_cast<uint32_t>(width_), x0 = static_cast<uint32_t>(c) * kTileSide;
     const uint32_t x1 = x0 + kTileSide < w ? x0 + kTileSide : w;
     const uint32_t low = w - x1, high = w - x0; // the source range
-    const int32_t top = static_cast<int32_t>((high - 1) / kTileSide), bottom = static_cast<int32_t>(low / kTileSide);
-    // The upper source tile: nothing of it lies left of `low` (unless it
-    // is the only one), pairs past `high` are skipped and the last one
-    // taken is clipped there.
-    uint32_t k, n = 0;
-    const uint16_t *p = grid.cell(top, row, k);
-    uint32_t origin = static_cast<uint32_t>(top) * kTileSide;
-    // Pairs starting at or past `high` belong to the result tile on the
-    // left: the ones to take are the first `k` of the cell.
-    const uint32_t edge = high - origin;
+    const uint32_t top = (high - 1) / kTileSide, bottom = low / kTileSide;
+    uint32_t k;
+    const uint16_t *p = grid.cell(static_cast<int32_t>(top), row, k);
+    // Pairs of the upper tile starting at or past `high` belong to the
+    // result tile on the left: the ones to take come first.
+    const uint32_t edge = high - top * kTileSide;
     uint32_t taken = 0;
     while (taken < k && p[2 * taken] < edge)
         ++taken;
-    for (uint32_t i = taken; i-- > 0;) {
-        uint32_t s = p[2 * i] + origin, e = p[2 * i + 1] + origin;
-        if (e > high)
-            e = high;
-        if (e <= low)
-            break;
-        if (s < low)
-            s = low;
-        buffer[2 * n] = static_cast<uint16_t>(high - e);
-        buffer[2 * n + 1] = static_cast<uint16_t>(high - s);
-        ++n;
-    }
+    uint32_t n = put_mirrored<true>(p, taken, top * kTileSide, low, high, buffer, 0);
     if (bottom != top) {
-        // The lower source tile: its pairs right of `low`, the first one
-        // joined to the last piece when they touch at the tile edge.
-        p = grid.cell(bottom, row, k);
-        origin = static_cast<uint32_t>(bottom) * kTileSide;
-        uint32_t i = k;
-        if (i != 0 && n != 0 && p[2 * i - 1] + origin == origin + kTileSide &&
-            buffer[2 * n - 1] == high - (origin + kTileSide)) {
-            --i;
-            uint32_t s = p[2 * i] + origin;
+        // The lower source tile: its first pair is joined to the last piece
+        // when they touch at the tile edge.
+        p = grid.cell(static_cast<int32_t>(bottom), row, k);
+        const uint32_t origin = bottom * kTileSide, joint = high - (origin + kTileSide);
+        if (k != 0 && n != 0 && p[2 * k - 1] == kTileSide && buffer[2 * n - 1] == joint) {
+            --k;
+            const uint32_t s = p[2 * k] + origin;
             buffer[2 * n - 1] = static_cast<uint16_t>(high - (s < low ? low : s));
         }
-        for (; i-- > 0;) {
-            uint32_t s = p[2 * i] + origin, e = p[2 * i + 1] + origin;
-            if (e <= low)
-                break;
-            if (s < low)
-                s = low;
-            buffer[2 * n] = static_cast<uint16_t>(high - e);
-            buffer[2 * n + 1] = static_cast<uint16_t>(high - s);
-            ++n;
-        }
+        n = put_mirrored<false>(p, k, origin, low, high, buffer, n);
     }
     count = n;
     return buffer;
