@@ -5,6 +5,10 @@
  * lossy modes 2 to 4. A record as a damaged swap file or tile file would
  * present it must fail cleanly or decode within the tile.
  *
+ * A bilevel record then goes through a half turn or a mirror (picked by
+ * byte 0 too), whose run-list path decodes it apart from the tile decoder:
+ * repeated rows taken many at a time, cells shared between rows.
+ *
  * Input: byte 0 picks the kind and coding, bytes 1 and 2 the tile's width
  * and height (1 to 128); the rest is the record.
  */
@@ -45,6 +49,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         quill::tile_store_write(f->tileStore, 0, data + 3, length))
         quill::get_tile(frame, 0);
     QI_FrameUnlock(frame);
+    if (c.kind == 1) {
+        switch (data[0] / 9 % 3) {
+        case 0:
+            QI_FrameRotate180(frame);
+            break;
+        case 1:
+            QI_FrameMirrorX(frame);
+            break;
+        default:
+            QI_FrameMirrorY(frame);
+            break;
+        }
+    }
     QI_FrameDelete(frame);
     return 0;
 }
