@@ -24,7 +24,6 @@
  */
 #include "../../base/holder.h"
 #include "../../base/raster_line.h"
-#include "bit_tables.h"
 #include "frame_lock.h"
 #include "frame_rect.h"
 #include "progress.h"
@@ -41,22 +40,10 @@ constexpr int32_t kLevels = 3;
 constexpr int32_t kBand = 128;
 constexpr int32_t kMinimumSide = 129;
 
-// Halves one line: every second pixel.
+// Halves one grey or colour line: every second pixel. (Bilevel frames take
+// bilevel_views.cpp.)
 void halve_line(const uint8_t *source, int32_t width, int32_t kind, uint8_t *out) {
     int32_t half = (width + 1) / 2;
-    if (kind == 1) {
-        uint32_t sourceBytes = (static_cast<uint32_t>(width) + 7) / 8;
-        uint32_t outBytes = (static_cast<uint32_t>(half) + 7) / 8;
-        for (uint32_t i = 0; i < outBytes; ++i) {
-            uint32_t a = 2 * i, b = 2 * i + 1;
-            uint8_t first = a < sourceBytes ? source[a] : 0xFF;
-            uint8_t second = b < sourceBytes ? source[b] : 0xFF;
-            if ((first & second) == 0xFF)
-                continue; // a white word: the buffer is white already
-            out[i] = static_cast<uint8_t>(kEvenBitsHigh.value[first] | kEvenBitsLow.value[second]);
-        }
-        return;
-    }
     int32_t size = kind == 4 ? 3 : 1;
     for (int32_t x = 0; x < half; ++x)
         memcpy(out + x * size, source + 2 * x * size, static_cast<size_t>(size));
@@ -71,8 +58,8 @@ struct Level {
     int32_t top;    // view line of the buffer's first line
 };
 
-void clear_lines(Level &level, int32_t kind) {
-    memset(level.lines, kind == 1 ? 0xFF : 0, static_cast<size_t>(level.line) * kBand);
+void clear_lines(Level &level) {
+    memset(level.lines, 0, static_cast<size_t>(level.line) * kBand);
     level.filled = 0;
 }
 
@@ -82,7 +69,7 @@ bool flush(Level &level, int32_t kind) {
     QI_Rect rect{0, level.top, level.width - 1, level.top + level.filled - 1};
     bool ok = frame_set_rect(level.frame, rect, level.lines, kind, -1, -1);
     level.top += level.filled;
-    clear_lines(level, kind);
+    clear_lines(level);
     return ok;
 }
 
@@ -125,7 +112,7 @@ bool create_views(int32_t base, Level levels[kLevels], bool buffers) {
         levels[i].lines = static_cast<uint8_t *>(qs_malloc(levels[i].line * kBand));
         if (!levels[i].lines)
             return false;
-        clear_lines(levels[i], kind);
+        clear_lines(levels[i]);
     }
     return true;
 }
