@@ -157,17 +157,6 @@ TEST(BilevelViewWords, EvenPixelsOfChangesAreTheDrawnRowSampled) {
     }
 }
 
-TEST(BilevelViewWords, EvenPixelsGatherEveryOtherBit) {
-    std::mt19937_64 random(5);
-    for (int trial = 0; trial < 1000; ++trial) {
-        uint64_t word = random();
-        uint64_t expected = 0;
-        for (int i = 0; i < 32; ++i)
-            expected |= ((word >> (63 - 2 * i)) & 1) << (63 - i);
-        ASSERT_EQ(quill::even_pixels(word), expected) << std::hex << word;
-    }
-}
-
 TEST_F(BilevelViews, ViewsAreTheBaseSampledWithThePixelPathsRecords) {
     std::mt19937 random(11);
     for (const Size &size : kSizes) {

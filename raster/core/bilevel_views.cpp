@@ -35,19 +35,22 @@
  *  - Before this file the samples were drawn as two words per even row
  *    (all 128 pixels, then halved), stored in 128-line full-width buffers
  *    and written into the views through the set-rect engine, which copied
- *    them into each tile again: 32.4 ms. Sampling from the elements into
- *    one word and coding the tile areas where they lie: see the figures in
- *    the report of the bench (views/build).
+ *    them into each tile again. Sampling from the elements into one word
+ *    and coding the tile areas where they lie took 34.2 to 36.5 ms against
+ *    38.6 to 42.7 ms for that, in four alternating runs (load average 3.3);
+ *    in samples (perf) the part besides decoding and T.6 coding went from
+ *    about 29% of the build to 24%.
  *  - Run lists throughout (elements halved as x -> ceil(x / 2) with
  *    cancelling, joined into the views' rows and coded with the band run
  *    coder) were built and measured: 37.5 to 39.2 ms against 32.4 to
- *    33.3 ms for the pixel-word path. A view cell is made of 2, 4 or 8 base
- *    cells whose elements must all be copied and halved, where a word takes
- *    a tile row in a few instructions whatever its runs; and the run coder
- *    draws busy tiles again from runs to store them raw.
+ *    33.3 ms for the two-word path in the same minutes. A view cell is
+ *    made of 2, 4 or 8 base cells whose elements must all be copied and
+ *    halved, where a word takes a tile row in a few instructions whatever
+ *    its runs; and the run coder draws busy tiles again from runs to store
+ *    them raw.
  *  - What is left is the floor of the job: decoding every row of every
- *    tile with a record and T.6-coding the views' tiles take about two
- *    thirds of the build (perf).
+ *    tile with a record and T.6-coding the views' tiles take about 70% of
+ *    the build (perf; views/floor/decode and views/floor/code time them).
  */
 #include "bilevel_views.h"
 
