@@ -70,19 +70,22 @@
  *    Code: the views' 2548 tiles coded from their pixels by the tile coder
  *    (blank, T.6 below 6/8 of the raw size, or raw), the pixels read out of
  *    the built views before the timing. On the shared machine (load
- *    average 3.3 to 4.4, four runs) decode took 0.35 to 0.43 and code 0.28
- *    to 0.35 of views/leptonica in the same run: 0.63 to 0.78 together,
- *    above the goal before a pixel is sampled, and about 70% of
- *    views/build's time (perf). Sampling and storing, what the build adds
- *    to them, is the rest.
+ *    average 3.1 to 5.0, nine runs) decode took 0.26 to 0.47 and code 0.21
+ *    to 0.43 of views/leptonica in the same run: 0.47 to 0.90 together
+ *    (0.81 to 0.90 in the runs where leptonica took its usual 50 ms),
+ *    against 0.55 to 0.94 for views/build: the floor alone is at or above
+ *    the goal, and it is about 70% of views/build's time (perf). Sampling
+ *    and storing, what the build adds to them, is the rest.
  *    Measured ways to sample (bilevel_views.cpp has the figures): drawing
  *    even rows as two words and writing the views through the set-rect
  *    engine (the previous build: 0.91 on a quiet machine), sampling from
  *    the decoded elements into one word and coding the views' tile areas
- *    in place (this build: 0.69 to 0.89 in the four runs above, the load
- *    slowing leptonica's memory-bound loops more than our decoding), and
- *    run lists end to end (slower than both: halving and copying every
- *    element of a busy tile row costs more than a word takes for the row).
+ *    in place (this build: 7 to 10% less CPU time than the previous one,
+ *    best of 20 builds alternating; wall-clock ratios on the loaded
+ *    machine swing from 0.55 to 0.94 as leptonica's memory-bound loops
+ *    take 50 to 92 ms), and run lists end to end (slower than both:
+ *    halving and copying every element of a busy tile row costs more than
+ *    a word takes for the row).
  * Rates of the 1/8 benchmarks are bytes of our 1/8 raster per second. In
  * the summary, leptonica's times are given as multiples of ours.
  *
