@@ -37,7 +37,8 @@
  *    and written into the views through the set-rect engine, which copied
  *    them into each tile again. Sampling from the elements into one word
  *    and coding the tile areas where they lie took 34.2 to 36.5 ms against
- *    38.6 to 42.7 ms for that, in four alternating runs (load average 3.3);
+ *    38.6 to 42.7 ms for that, in four alternating runs (load average 3.3),
+ *    and 29.0 to 29.4 ms against 31.2 to 31.6 ms in three more (4.7);
  *    in samples (perf) the part besides decoding and T.6 coding went from
  *    about 29% of the build to 24%.
  *  - Run lists throughout (elements halved as x -> ceil(x / 2) with
