@@ -7,28 +7,15 @@
  * Each level is collected in a 128-line buffer that is written into its
  * view (QI_FrameSetRect's engine) whenever it is full.
  *
- * Bilevel frames are sampled from their coded tiles, a tile row at a time
- * (no full-width band): a blank tile (no record) is skipped without
- * decoding (the buffers start white); any other is decoded row by row
- * (bilevel_tile_rows) and every second row of it is handed over as two
- * 64-bit words, never drawn into a tile: the T.6 rows between are decoded
- * only, and a row repeating the one before costs nothing more. The 1/2 row
- * is the even pixels of those words (a mask and five shift-or steps per
- * word gather them), the 1/4 and 1/8 rows the even pixels of the row above
- * them, kept while rows repeat, and stored at the tile's place in each
- * buffer (a tile is 64, 32 or 16 view pixels across there: whole bytes);
- * white rows are not stored at all.
- * This replaced reading the base in 128-line bands through the rect engine
- * and halving every level from the one above through two byte tables: that
- * decoded every tile into a full-width band (copying 1.6 MB per band row)
- * and looked at every byte of it. Between the two, sampling tiles decoded
- * through the tile walk (drawing all 128 rows, then reading back the even
- * ones) was tried: it spent 12% of the build drawing and re-reading rows.
- * On the standard drawing (13244 x 9356, 7696 tiles, 55% of them blank)
- * the build took 87 to 94 ms the old way and 50 to 60 ms this way in the
- * same minutes of the shared machine (74 ms the old way when it was
- * quiet); in instructions (callgrind) decoding the base is 55% of it,
- * coding the views' tiles 28%, sampling 8%.
+ * Bilevel frames are sampled from their coded tiles a tile row at a time
+ * and their views' tiles coded a band at a time, without these buffers
+ * (bilevel_views.cpp). Before that, the tile rows were sampled into the
+ * buffers and written through the rect engine; before that again, the
+ * base was read in 128-line bands through the rect engine and every level
+ * halved from the one above through two byte tables, which decoded every
+ * tile into a full-width band (copying 1.6 MB per band row) and looked at
+ * every byte of it: 87 to 94 ms on the standard drawing against 50 to 60 ms
+ * sampling tile rows, in the same minutes of the shared machine.
  *
  * Grey and colour frames keep the band pass: one pass over the base in
  * bands of 128 lines, each level sampled from the level above it.
@@ -37,13 +24,12 @@
  */
 #include "../../base/holder.h"
 #include "../../base/raster_line.h"
-#include "bit_tables.h"
 #include "frame_lock.h"
 #include "frame_rect.h"
 #include "progress.h"
 #include "scaled_read.h"
+#include "bilevel_views.h"
 #include "tiles.h"
-#include "tile_codec.h"
 
 #include <string.h>
 
@@ -54,22 +40,10 @@ constexpr int32_t kLevels = 3;
 constexpr int32_t kBand = 128;
 constexpr int32_t kMinimumSide = 129;
 
-// Halves one line: every second pixel.
+// Halves one grey or colour line: every second pixel. (Bilevel frames take
+// bilevel_views.cpp.)
 void halve_line(const uint8_t *source, int32_t width, int32_t kind, uint8_t *out) {
     int32_t half = (width + 1) / 2;
-    if (kind == 1) {
-        uint32_t sourceBytes = (static_cast<uint32_t>(width) + 7) / 8;
-        uint32_t outBytes = (static_cast<uint32_t>(half) + 7) / 8;
-        for (uint32_t i = 0; i < outBytes; ++i) {
-            uint32_t a = 2 * i, b = 2 * i + 1;
-            uint8_t first = a < sourceBytes ? source[a] : 0xFF;
-            uint8_t second = b < sourceBytes ? source[b] : 0xFF;
-            if ((first & second) == 0xFF)
-                continue; // a white word: the buffer is white already
-            out[i] = static_cast<uint8_t>(kEvenBitsHigh.value[first] | kEvenBitsLow.value[second]);
-        }
-        return;
-    }
     int32_t size = kind == 4 ? 3 : 1;
     for (int32_t x = 0; x < half; ++x)
         memcpy(out + x * size, source + 2 * x * size, static_cast<size_t>(size));
@@ -84,8 +58,8 @@ struct Level {
     int32_t top;    // view line of the buffer's first line
 };
 
-void clear_lines(Level &level, int32_t kind) {
-    memset(level.lines, kind == 1 ? 0xFF : 0, static_cast<size_t>(level.line) * kBand);
+void clear_lines(Level &level) {
+    memset(level.lines, 0, static_cast<size_t>(level.line) * kBand);
     level.filled = 0;
 }
 
@@ -95,7 +69,7 @@ bool flush(Level &level, int32_t kind) {
     QI_Rect rect{0, level.top, level.width - 1, level.top + level.filled - 1};
     bool ok = frame_set_rect(level.frame, rect, level.lines, kind, -1, -1);
     level.top += level.filled;
-    clear_lines(level, kind);
+    clear_lines(level);
     return ok;
 }
 
@@ -119,7 +93,8 @@ bool reduce_into(Level &level, const uint8_t *source, uint32_t sourceLine, int32
     return true;
 }
 
-bool create_views(int32_t base, Level levels[kLevels]) {
+// `buffers`: the levels' 128-line buffers, which bilevel frames do without.
+bool create_views(int32_t base, Level levels[kLevels], bool buffers) {
     const QI_FrameRecord *f = frame_lookup(base);
     int32_t width = f->width, height = f->height, kind = f->kind, storage = f->storage, mode = f->mode;
     const uint8_t *palette = frame_loaded_palette(*f);
@@ -131,11 +106,13 @@ bool create_views(int32_t base, Level levels[kLevels]) {
         if (levels[i].frame < 0 || QI_FrameLock(levels[i].frame) != 1)
             return false;
         levels[i].line = raster_line_bytes(kind, levels[i].width);
+        levels[i].top = 0;
+        if (!buffers)
+            continue;
         levels[i].lines = static_cast<uint8_t *>(qs_malloc(levels[i].line * kBand));
         if (!levels[i].lines)
             return false;
-        clear_lines(levels[i], kind);
-        levels[i].top = 0;
+        clear_lines(levels[i]);
     }
     return true;
 }
@@ -177,116 +154,18 @@ bool fill_views(int32_t base, Level levels[kLevels]) {
     return true;
 }
 
-// The even pixels of a row of 64 (pixel 0 in bit 63), as 32 pixels in the
-// high half: a bit pattern compress, each step halving the gaps.
-inline uint64_t even_pixels(uint64_t pixels) {
-    uint64_t x = (pixels >> 1) & 0x5555555555555555ull;
-    x = (x | (x >> 1)) & 0x3333333333333333ull;
-    x = (x | (x >> 2)) & 0x0F0F0F0F0F0F0F0Full;
-    x = (x | (x >> 4)) & 0x00FF00FF00FF00FFull;
-    x = (x | (x >> 8)) & 0x0000FFFF0000FFFFull;
-    x = (x | (x >> 16)) & 0x00000000FFFFFFFFull;
-    return x << 32;
-}
-
-// Stores `pixels` sampled pixels (pixel 0 in bit 63; 1 to 64) at view pixel
-// `x` (a multiple of 8) of a level line, the bits after them white.
-// The whole tile's 8, 4 or 2 bytes are stored with copies of constant size
-// (a call to memcpy per row took 4% of the build).
-inline void store_sampled(uint8_t *line, int32_t x, uint64_t sampled, int32_t pixels) {
-    if (pixels < 64)
-        sampled |= ~0ull >> pixels;
-    const uint64_t bytes = __builtin_bswap64(sampled);
-    uint8_t *to = line + x / 8;
-    switch (pixels) {
-    case 64:
-        memcpy(to, &bytes, 8);
-        break;
-    case 32:
-        memcpy(to, &bytes, 4);
-        break;
-    case 16:
-        memcpy(to, &bytes, 2);
-        break;
-    default:
-        memcpy(to, &bytes, static_cast<size_t>((pixels + 7) / 8));
-        break;
-    }
-}
-
-// What the row sink needs of the tile being sampled: where its samples go,
-// and the samples of the last row seen (rows of a tile repeat often).
-struct TileSampler {
-    Level *levels;
-    int32_t left, width; // the tile's first column and width in the base
-    uint64_t lastHigh, lastLow;
-    uint64_t samples[kLevels]; // of the last row, the first `sampled` levels
-    int32_t sampled;
-};
-
-// The row sink of bilevel_tile_rows (every second row of the tile): stores
-// the row's samples into each level whose factor divides y (the tile's top
-// is a multiple of 128, so the row's base y has the same remainders).
-void sample_row(void *context, uint32_t y, uint64_t high, uint64_t low) {
-    TileSampler &t = *static_cast<TileSampler *>(context);
-    if ((high & low) == ~0ull)
-        return; // a white row: the buffers are white already
-    if (high != t.lastHigh || low != t.lastLow) {
-        t.lastHigh = high;
-        t.lastLow = low;
-        t.sampled = 0;
-    }
-    // Level i (factor 2 << i) takes the rows whose y is a multiple of its
-    // factor; its samples are made from the level above, once per row seen.
-    for (int32_t i = 0; i < kLevels && (y & ((2u << i) - 1)) == 0; ++i) {
-        if (i == t.sampled) {
-            t.samples[i] = i == 0 ? even_pixels(high) | (even_pixels(low) >> 32) : even_pixels(t.samples[i - 1]);
-            ++t.sampled;
-        }
-        const int32_t shift = i + 1;
-        Level &level = t.levels[i];
-        uint8_t *line = level.lines + static_cast<size_t>(level.filled + static_cast<int32_t>(y >> shift)) * level.line;
-        store_sampled(line, t.left >> shift, t.samples[i], (t.width + (1 << shift) - 1) >> shift);
-    }
-}
-
-// fill_views for bilevel frames, from the coded tiles a tile row at a time.
-// A tile row gives each level 128 / f lines (fewer at the bottom), so a
-// buffer of 128 lines fills exactly and is flushed when full.
-bool fill_bilevel_views(int32_t base, Level levels[kLevels]) {
-    const QI_FrameRecord *f = frame_lookup(base);
-    const int32_t width = f->width, height = f->height, columns = tile_columns(*f);
-    for (int32_t top = 0; top < height; top += kTileSide) {
-        const int32_t count = height - top < kTileSide ? height - top : kTileSide;
-        for (int32_t tx = 0; tx < columns; ++tx) {
-            const int32_t index = top / kTileSide * columns + tx;
-            if (tile_is_blank(base, index))
-                continue;
-            const int32_t left = tx * kTileSide;
-            TileSampler sampler{levels, left, width - left < kTileSide ? width - left : kTileSide, ~0ull, ~0ull, {}, 0};
-            if (!bilevel_tile_rows(base, index, 2, sample_row, &sampler))
-                return false;
-        }
-        progress_report(static_cast<intptr_t>(98 * static_cast<int64_t>(top) / height + 1));
-        for (int32_t i = 0; i < kLevels; ++i) {
-            const int32_t factor = 2 << i;
-            levels[i].filled += (count + factor - 1) / factor;
-            if (levels[i].filled == kBand && !flush(levels[i], 1))
-                return false;
-        }
-    }
-    for (int32_t i = 0; i < kLevels; ++i)
-        if (!flush(levels[i], 1))
-            return false;
-    return true;
-}
-
 bool build_views(int32_t base) {
     Level levels[kLevels];
     for (Level &level : levels)
         level = Level{-1, 0, 0, 0, nullptr, 0, 0};
     const bool bilevel = frame_lookup(base)->kind == 1;
-    bool ok = create_views(base, levels) && (bilevel ? fill_bilevel_views(base, levels) : fill_views(base, levels));
+    bool ok = create_views(base, levels, !bilevel);
+    if (ok && bilevel) {
+        const int32_t views[kLevels] = {levels[0].frame, levels[1].frame, levels[2].frame};
+        ok = fill_bilevel_views(base, views);
+    } else if (ok) {
+        ok = fill_views(base, levels);
+    }
     for (Level &level : levels) {
         heap_release(level.lines);
         if (level.frame >= 0)
