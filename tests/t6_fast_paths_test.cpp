@@ -253,30 +253,7 @@ TEST_F(T6FastPaths, CodingIsLibtiffsAndLibtiffsDecodesToItsPixels) {
 
 
 
-namespace {
-
-struct HandedRow {
-    uint32_t y;
-    uint64_t high, low;
-    bool operator==(const HandedRow &o) const { return y == o.y && high == o.high && low == o.low; }
-};
-
-void collect_row(void *context, uint32_t y, uint64_t high, uint64_t low) {
-    static_cast<std::vector<HandedRow> *>(context)->push_back(HandedRow{y, high, low});
-}
-
-bool narrow_rows(const std::vector<uint8_t> &stream, int32_t width, int32_t height, uint32_t step,
-                 std::vector<HandedRow> &rows) {
-    std::vector<uint8_t> exact(stream);
-    return quill::t6_decode_narrow_rows(exact.data(), exact.size(), static_cast<uint32_t>(width),
-                                        static_cast<uint32_t>(height), step, collect_row, &rows);
-}
-
-} // namespace
-
 // For our streams of every shape and content:
-//  - the views' row decoder hands over every step-th row as the raster
-//    decoder draws it, decoding the rows between without drawing them;
 //  - a stream one byte short fails in every decoder (the last byte holds
 //    bits of the last row), whichever path its rows take (repeated, V0
 //    runs, the element loop);
@@ -296,19 +273,6 @@ TEST_F(T6FastPaths, DecodersAgreeAndStopAtTheEndOfTheData) {
             ASSERT_TRUE(our_decode(stream, s.width, s.height, drawn)) << what;
             EXPECT_FALSE(our_decode(shorter, s.width, s.height, a)) << what;
             EXPECT_FALSE(row_decode(shorter, s.width, s.height, a)) << what;
-            for (uint32_t step : {1u, 2u, 3u, 8u, 200u}) {
-                if (s.width > 128)
-                    break;
-                std::vector<HandedRow> expected, got, cut;
-                for (int32_t y = 0; y < s.height; y += static_cast<int32_t>(step)) {
-                    expected.push_back(HandedRow{static_cast<uint32_t>(y), 0, 0});
-                    quill::narrow_row_words(drawn.data() + static_cast<size_t>(y) * drawn.line(),
-                                            static_cast<uint32_t>(s.width), expected.back().high, expected.back().low);
-                }
-                ASSERT_TRUE(narrow_rows(stream, s.width, s.height, step, got)) << what << " step " << step;
-                EXPECT_TRUE(got == expected) << what << " step " << step;
-                EXPECT_FALSE(narrow_rows(shorter, s.width, s.height, step, cut)) << what << " step " << step;
-            }
             for (int flip = 0; flip < 20; ++flip) {
                 std::vector<uint8_t> damaged = stream;
                 size_t bit = random() % (damaged.size() * 8);
@@ -319,10 +283,6 @@ TEST_F(T6FastPaths, DecodersAgreeAndStopAtTheEndOfTheData) {
             }
         }
     }
-    std::vector<HandedRow> none;
-    EXPECT_FALSE(narrow_rows(std::vector<uint8_t>(4, 0xFF), 129, 1, 1, none)) << "wider than a tile";
-    EXPECT_FALSE(narrow_rows(std::vector<uint8_t>(4, 0xFF), 128, 1, 0, none)) << "no step";
-    EXPECT_TRUE(none.empty());
 }
 
 // Near the end of the data the reader's buffer can hold 64 bits, all ones:

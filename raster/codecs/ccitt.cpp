@@ -708,6 +708,22 @@ int32_t T6Encoder::finish(uint8_t *out, uint32_t capacity) {
 
 namespace {
 
+// The pixels of a row of at most 128 pixels given as changing elements
+// (ascending, at most 128, as T6Decoder::pairs() holds them) as two words,
+// pixel 0 in bit 63 of `high`, 1 white.
+void narrow_words_of_changes(const uint16_t *elements, uint32_t count, uint64_t &high, uint64_t &low) {
+    uint64_t toggleHigh = 0, toggleLow = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t x = elements[i];
+        const uint64_t bit = 0x8000000000000000ull >> (x & 63);
+        toggleHigh ^= x < 64 ? bit : 0;
+        toggleLow ^= x - 64 < 64 ? bit : 0;
+    }
+    const uint64_t blackHigh = prefix_parity(toggleHigh);
+    high = ~blackHigh;
+    low = ~(prefix_parity(toggleLow) ^ (0 - (blackHigh & 1)));
+}
+
 // draw_changes for rows of at most 128 pixels (`rowBytes` of 2 to 16): the
 // same toggles and prefix parity, with the two words held in registers
 // instead of stored and read back per element, and the word an element
@@ -726,58 +742,6 @@ void draw_narrow_row(uint8_t *row, size_t rowBytes, const uint16_t *elements, ui
     memcpy(bytes + 8, &low, 8);
     memcpy(row, bytes, rowBytes);
 }
-
-} // namespace
-
-void narrow_words_of_changes(const uint16_t *elements, uint32_t count, uint64_t &high, uint64_t &low) {
-    uint64_t toggleHigh = 0, toggleLow = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t x = elements[i];
-        const uint64_t bit = 0x8000000000000000ull >> (x & 63);
-        toggleHigh ^= x < 64 ? bit : 0;
-        toggleLow ^= x - 64 < 64 ? bit : 0;
-    }
-    const uint64_t blackHigh = prefix_parity(toggleHigh);
-    high = ~blackHigh;
-    low = ~(prefix_parity(toggleLow) ^ (0 - (blackHigh & 1)));
-}
-
-bool t6_decode_narrow_rows(const uint8_t *data, size_t size, uint32_t width, uint32_t height, uint32_t step,
-                           NarrowRowSink sink, void *context, uint16_t *workspace) {
-    T6Decoder decoder;
-    if (width > kNarrowWidth || step == 0 || !decoder.init(width, workspace))
-        return false;
-    BitReader reader(data, size);
-    uint64_t high = ~0ull, low = ~0ull; // the reference line drawn: white
-    bool drawn = true;
-    uint32_t next = 0; // the next row to hand over
-    for (uint32_t y = 0; y < height;) {
-        // Rows repeating the last one: those to hand over get its words.
-        y += decoder.decode_repeats(reader, height - y);
-        for (; next < y; next += step) {
-            if (!drawn)
-                narrow_words_of_changes(decoder.pairs(), 2 * decoder.pair_count(), high, low);
-            drawn = true;
-            sink(context, next, high, low);
-        }
-        if (y == height)
-            break;
-        if (!decoder.decode_new_row(reader))
-            return false;
-        drawn = false;
-        if (y == next) {
-            if (!drawn)
-                narrow_words_of_changes(decoder.pairs(), 2 * decoder.pair_count(), high, low);
-            drawn = true;
-            sink(context, y, high, low);
-            next += step;
-        }
-        ++y;
-    }
-    return true;
-}
-
-namespace {
 
 // memcpy, with the 16 bytes of a tile's row copied inline (a call to the
 // library's memcpy for them took 8% of the time of decoding tiles).

@@ -333,23 +333,6 @@ bool t6_decode_raster(const uint8_t *data, size_t size, uint32_t width, uint32_t
 // (width + 7) / 8 bytes of the row.
 void narrow_row_words(const uint8_t *row, uint32_t width, uint64_t &high, uint64_t &low);
 
-// The pixels of a row of at most 128 pixels given as changing elements
-// (ascending, at most 128; what T6Decoder::pairs() holds for such a row),
-// as two words laid out as for T6Encoder::encode_words (pixels past the
-// width white when the elements close the row at the width, as the decoder's
-// do).
-void narrow_words_of_changes(const uint16_t *elements, uint32_t count, uint64_t &high, uint64_t &low);
-
-// Decodes `height` rows of at most 128 pixels from a T.6 stream (all-white
-// reference) and hands every `step`-th row (rows 0, step, 2 step ...) to
-// `sink` as two words (narrow_words_of_changes); the other rows are decoded
-// but not drawn, and a row repeating the one before is not drawn again.
-// False on malformed or truncated code, a width above 128 or a stopped
-// library; rows already handed over stay handed over.
-using NarrowRowSink = void (*)(void *context, uint32_t y, uint64_t high, uint64_t low);
-bool t6_decode_narrow_rows(const uint8_t *data, size_t size, uint32_t width, uint32_t height, uint32_t step,
-                           NarrowRowSink sink, void *context, uint16_t *workspace = nullptr);
-
 // Entries of uint16 working memory that a coder of this width needs when the
 // caller provides it (the tile coder passes part of the frame's work buffer,
 // so coding a tile allocates nothing).

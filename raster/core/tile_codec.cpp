@@ -239,33 +239,6 @@ int32_t tile_encode(const QI_FrameRecord &frame, int32_t width, int32_t height, 
     return static_cast<int32_t>(bytes);
 }
 
-bool bilevel_tile_rows(int32_t frame, int32_t index, uint32_t step, void (*sink)(void *, uint32_t, uint64_t, uint64_t),
-                       void *context) {
-    const QI_FrameRecord *f = frame_lookup(frame);
-    if (!f || !f->locked || f->kind != 1 || step == 0 || index < 0 || index >= tile_count(*f))
-        return false;
-    uint8_t *scratch = f->workBuffer + tile_bytes(1);
-    const int32_t length = tile_store_read(f->tileStore, index, scratch, work_buffer_bytes(1) - tile_bytes(1));
-    if (length == kRecordFailed)
-        return false;
-    if (length < 0)
-        return true; // blank
-    int32_t width, height;
-    tile_extent(*f, index, width, height);
-    const uint32_t line = raster_line_bytes(1, width);
-    const uint32_t bytes = line * static_cast<uint32_t>(height);
-    if (static_cast<uint32_t>(length) < bytes)
-        return t6_decode_narrow_rows(scratch, static_cast<size_t>(length), static_cast<uint32_t>(width),
-                                     static_cast<uint32_t>(height), step, sink, context, bilevel_workspace(scratch));
-    // A raw record: the tile's lines as they are.
-    for (uint32_t y = 0; y < static_cast<uint32_t>(height); y += step) {
-        uint64_t high, low;
-        narrow_row_words(scratch + static_cast<size_t>(y) * line, static_cast<uint32_t>(width), high, low);
-        sink(context, y, high, low);
-    }
-    return true;
-}
-
 bool tile_decode(const QI_FrameRecord &frame, int32_t width, int32_t height, const uint8_t *record,
                  int32_t length, uint8_t *tile) {
     if (length < 0)

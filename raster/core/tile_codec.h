@@ -27,16 +27,6 @@ int32_t tile_encode(const QI_FrameRecord &frame, int32_t width, int32_t height,
 bool tile_decode(const QI_FrameRecord &frame, int32_t width, int32_t height,
                  const uint8_t *record, int32_t length, uint8_t *tile);
 
-// Reads bilevel tile `index` of a locked frame from its record and hands
-// every `step`-th row of it (rows 0, step, ...) to `sink` as two words
-// (pixel 0 in bit 63 of `high`, 1 white, pixels past the tile's width
-// white), without drawing the tile: T.6 rows not handed over are decoded
-// only, rows repeating the one before are not drawn again. A blank tile
-// hands over nothing and succeeds. False when the record cannot be read or
-// is not a valid coding of the tile. Uses the frame's work buffer.
-bool bilevel_tile_rows(int32_t frame, int32_t index, uint32_t step, void (*sink)(void *, uint32_t, uint64_t, uint64_t),
-                       void *context);
-
 // True when the frame's grey or colour tiles take the lossy coding.
 bool lossy_frame(const QI_FrameRecord &frame);
 
