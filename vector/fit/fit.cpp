@@ -20,7 +20,13 @@
  *    Dropping one point at a time is quadratic in the worst case. The test
  *    remembers the last point that broke straightness and tries it first:
  *    a run that is too long usually fails on the same point again, so each
- *    shorter candidate costs one cross product instead of a pass.
+ *    shorter candidate costs one cross product instead of a pass. When the
+ *    witness holds, the search for another goes outwards from it rather
+ *    than from the run's first point: the deviation from the chord moves
+ *    little when the chord loses a point, so the point that breaks it is
+ *    usually a neighbour. On the standard drawing page that took the
+ *    point tests from 95 to 35 million (the answer of the test does not
+ *    depend on the order, so neither does the output).
  * 2. Least squares. Each run gets the line minimising vertical distances
  *    (y = a x + b) when its x spread is at least its y spread, else the
  *    steep form x = a y + b; the moment sums are exact 64-bit integers and
@@ -241,13 +247,29 @@ bool Fitter::straight(int64_t first, int64_t last) {
         const i128 cr = i128{px(k) - x0} * dy - i128{py(k) - y0} * dx;
         return cr * cr >= limit;
     };
-    if (witness_ > first && witness_ < last && fails(witness_))
-        return false;
-    for (int64_t k = first + 1; k < last; ++k)
-        if (fails(k)) {
-            witness_ = k;
+    auto failed_at = [&](int64_t k) {
+        if (!fails(k))
             return false;
-        }
+        witness_ = k;
+        return true;
+    };
+    if (witness_ <= first || witness_ >= last) {
+        for (int64_t k = first + 1; k < last; ++k)
+            if (failed_at(k))
+                return false;
+        return true;
+    }
+    if (fails(witness_))
+        return false;
+    // Outwards from the witness, alternately after and before it: the
+    // point that breaks a slightly shorter chord lies near the one that
+    // broke the longer one.
+    for (int64_t after = witness_ + 1, before = witness_ - 1; after < last || before > first;) {
+        if (after < last && failed_at(after++))
+            return false;
+        if (before > first && failed_at(before--))
+            return false;
+    }
     return true;
 }
 
