@@ -575,22 +575,52 @@ int in_circle(const int32_t *x, const int32_t *y, uint32_t a, uint32_t b, uint32
     return in_circle_inline(x, y, a, b, c, d);
 }
 
-// Position of (x, y) along a Hilbert curve over the 16-bit plane, two bits
-// a level from the top. The curve's orientation inside the current square
-// is a transform of the coordinates' remaining bits: both inverted or not,
-// then exchanged or not (the two commute). A quadrant with ry = 0 turns
-// the transform: it is exchanged, and inverted too when rx = 1. Without
-// branches: the inverted bits come from an xor mask, the exchange from a
-// select.
+namespace {
+
+// Position along a Hilbert curve, two bits a level from the top. The
+// curve's orientation inside the current square is a transform of the
+// coordinates' remaining bits: both inverted or not, then exchanged or not
+// (the two commute). A quadrant with ry = 0 turns the transform: it is
+// exchanged, and inverted too when rx = 1. The transform is a state of two
+// bits (invert, exchange), so four levels at once are a table look-up:
+// for each state and each 4 bits of x and of y, the 8 bits of position and
+// the state after them (4 x 256 entries of 16 bits, made at compile time).
+// One level at a time, the sort keys of the triangulation took 6 % of the
+// instructions of `quill vectorise`.
+struct HilbertTable {
+    uint16_t entry[4][256] = {}; // position byte | next state << 8
+};
+
+constexpr HilbertTable make_hilbert_table() {
+    HilbertTable t;
+    for (uint32_t state = 0; state < 4; ++state)
+        for (uint32_t xy = 0; xy < 256; ++xy) {
+            const uint32_t x = xy >> 4, y = xy & 15;
+            uint32_t d = 0, invert = state & 1, exchange = state >> 1;
+            for (int level = 3; level >= 0; --level) {
+                const uint32_t bx = ((x >> level) & 1) ^ invert, by = ((y >> level) & 1) ^ invert;
+                const uint32_t rx = exchange ? by : bx, ry = exchange ? bx : by;
+                d = d << 2 | ((3 * rx) ^ ry);
+                const uint32_t turn = ry ^ 1;
+                invert ^= turn & rx;
+                exchange ^= turn;
+            }
+            t.entry[state][xy] = static_cast<uint16_t>(d | (invert | exchange << 1) << 8);
+        }
+    return t;
+}
+
+constexpr HilbertTable kHilbert = make_hilbert_table();
+
+} // namespace
+
+// Position of (x, y) along a Hilbert curve over the 16-bit plane.
 uint32_t hilbert_position(uint32_t x, uint32_t y) {
-    uint32_t d = 0, invert = 0, exchange = 0;
-    for (int level = 15; level >= 0; --level) {
-        const uint32_t bx = ((x >> level) & 1) ^ invert, by = ((y >> level) & 1) ^ invert;
-        const uint32_t rx = exchange ? by : bx, ry = exchange ? bx : by;
-        d = d << 2 | ((3 * rx) ^ ry);
-        const uint32_t turn = ry ^ 1;
-        invert ^= turn & rx;
-        exchange ^= turn;
+    uint32_t d = 0, state = 0;
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        const uint32_t e = kHilbert.entry[state][((x >> shift) & 15) << 4 | ((y >> shift) & 15)];
+        d = d << 8 | (e & 0xFF);
+        state = e >> 8;
     }
     return d;
 }
