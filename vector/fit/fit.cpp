@@ -176,7 +176,7 @@ using i128 = __int128;
 // The engine's working state for one chain.
 class Fitter {
 public:
-    Fitter(const Chain &c, uint32_t tol) : c_(c), tol_(tol) {}
+    Fitter(const Chain &c, uint32_t tol, bool exhaustive) : c_(c), tol_(tol), exhaustive_(exhaustive) {}
 
     Status run(Polyline &out);
 
@@ -215,6 +215,7 @@ private:
 
     const Chain &c_;
     uint32_t tol_;
+    bool exhaustive_;
     int64_t witness_ = -1;
     HeapBlock<int64_t> start_; // run starts (the first may be negative or
                                // past 0 on a ring after refinement)
@@ -260,7 +261,7 @@ bool Fitter::straight(int64_t first, int64_t last) {
         witness_ = k;
         return true;
     };
-    if (witness_ <= first || witness_ >= last) {
+    if (exhaustive_ || witness_ <= first || witness_ >= last) {
         for (int64_t k = first + 1; k < last; ++k)
             if (failed_at(k))
                 return false;
@@ -399,7 +400,7 @@ void Fitter::refine_pair(uint32_t j) {
     const int64_t moved = boundary - w + stay;
     // A boundary that stays leaves both runs as they are: their lines are
     // those of their current points already (fitting is deterministic).
-    if (moved == boundary)
+    if (moved == boundary && !exhaustive_)
         return;
     if (k == 0)
         start_[0] = moved - c_.n; // the ring's seam moves with its boundary
@@ -424,7 +425,7 @@ double Fitter::run_worst(uint32_t j) const {
 double Fitter::worst() {
     double w = 0;
     for (uint32_t j = 0; j < runs_; ++j) {
-        if (worst_[j] < 0)
+        if (worst_[j] < 0 || exhaustive_)
             worst_[j] = run_worst(j);
         w = worst_[j] > w ? worst_[j] : w;
     }
@@ -525,12 +526,12 @@ Status Fitter::run(Polyline &out) {
 
 } // namespace
 
-Status fit_chain(const Chain &chain, uint32_t tol, Polyline &out) {
+Status fit_chain(const Chain &chain, uint32_t tol, Polyline &out, bool exhaustive) {
     out.xy.reset();
     out.count = out.runs = 0;
     if (chain.x == nullptr || chain.y == nullptr)
         return Status::refused;
-    Fitter f(chain, tol);
+    Fitter f(chain, tol, exhaustive);
     return f.run(out);
 }
 

@@ -427,9 +427,8 @@ inline uint64_t insertion_round(uint32_t i) {
     return 15 - (zeros > 15 ? 15 : zeros);
 }
 
-// Stable sort of keys[] by their bits 28 to 63, least significant digit
-// first, 12 bits a pass (a pass is skipped when all keys share its digit),
-// through spare[] of n keys.
+} // namespace
+
 void radix_sort_high(uint64_t *keys, uint64_t *spare, uint32_t n) {
     constexpr uint32_t kDigits = 1u << 12;
     uint32_t count[kDigits];
@@ -451,6 +450,8 @@ void radix_sort_high(uint64_t *keys, uint64_t *spare, uint32_t n) {
         std::copy(spare, spare + n, keys);
     }
 }
+
+namespace {
 
 // Sorts order[] into rounds of growing size, each along the Hilbert curve
 // (ties by index): consecutive points of a round are near each other, so

@@ -95,18 +95,6 @@ const int32_t *next_object(const int32_t *&cursor) {
     return object;
 }
 
-// Whether pruning step a is sure to remove every edge of an object before
-// it is triangulated: on a single contour of n points every pair lies at
-// most n / 2 steps apart one way round, so with n <= 2 * min(width, 8) + 1
-// no edge survives, no triangle is left and the object is refused. Specks
-// and dots are such objects: on the standard drawing page about 130,000 of
-// its 250,000 objects, whose triangulations took about a tenth of the graph
-// stage for nothing.
-bool pruned_away(uint32_t points, uint32_t contours, int32_t width) {
-    const uint32_t kMax = width > 8 ? 8 : width < 0 ? 0 : static_cast<uint32_t>(width);
-    return kMax > 0 && contours == 1 && points <= 2 * kMax + 1;
-}
-
 // Pass 1 for one measured object: its kept result, or null.
 void *triangulate_object(const int32_t *object, const void *contourBase, Object &obj, Lists &lists, uint32_t *order,
                          DelaunayWork &dw, uint32_t *tris, int32_t width, Maxima &kept) {
@@ -265,6 +253,18 @@ bool pass2(const int32_t *objects, const void *contourBase, uint32_t nObj, Kept 
 }
 
 } // namespace
+
+// Whether pruning step a is sure to remove every edge of an object before
+// it is triangulated: on a single contour of n points every pair lies at
+// most n / 2 steps apart one way round, so with n <= 2 * min(width, 8) + 1
+// no edge survives, no triangle is left and the object is refused. Specks
+// and dots are such objects: on the standard drawing page about 130,000 of
+// its 250,000 objects, whose triangulations took about a tenth of the graph
+// stage for nothing.
+bool pruned_away(uint32_t points, uint32_t contours, int32_t width) {
+    const uint32_t kMax = width > 8 ? 8 : width < 0 ? 0 : static_cast<uint32_t>(width);
+    return kMax > 0 && contours == 1 && points <= 2 * kMax + 1;
+}
 
 } // namespace graph
 } // namespace quill

@@ -132,6 +132,19 @@ int in_circle_perturbed(const int32_t *x, const int32_t *y, uint32_t a, uint32_t
 // 16-bit plane that orders the insertions.
 uint32_t hilbert_position(uint32_t x, uint32_t y);
 
+// Stable sort of the n keys by their bits 28 to 63 (the insertion round and
+// Hilbert position of the sort keys), least significant 12-bit digit first,
+// through spare[] of n keys.
+void radix_sort_high(uint64_t *keys, uint64_t *spare, uint32_t n);
+
+// ---- graph.cpp ----------------------------------------------------------
+
+// Whether pruning step a removes every edge of an object of `points`
+// quantised points and `contours` contours whatever its triangulation (a
+// single contour of at most 2 min(width, 8) + 1 points): the graph refuses
+// such an object without triangulating it.
+bool pruned_away(uint32_t points, uint32_t contours, int32_t width);
+
 // ---- prune.cpp ----------------------------------------------------------
 
 // Pass 1 steps 7 and 8: prunes the lists of obj's points (count[p] ==
