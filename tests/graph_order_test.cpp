@@ -604,3 +604,64 @@ TEST(GraphOrderTest, QuickFitSearchesEqualTheExhaustiveOnes) {
     EXPECT_GT(compared, 150u);
     EXPECT_GT(refinedRuns, 2000u); // long fits with many boundaries to refine
 }
+
+// ---- Refused shapes remembered --------------------------------------------------
+
+bool same_graph(const ObjectGraph &a, const ObjectGraph &b) {
+    if (a.present != b.present || a.segmentOffsets != b.segmentOffsets || a.nodes.size() != b.nodes.size() ||
+        a.segments.size() != b.segments.size())
+        return false;
+    if (!a.nodes.empty() && memcmp(a.nodes.data(), b.nodes.data(), sizeof(QV_GraphNode) * a.nodes.size()) != 0)
+        return false;
+    for (size_t s = 0; s < a.segments.size(); ++s)
+        for (size_t e = 0; e < a.segments[s].size(); ++e) {
+            const Element &x = a.segments[s][e], &y = b.segments[s][e];
+            if (x.a.x != y.a.x || x.a.y != y.a.y || x.b.x != y.b.x || x.b.y != y.b.y)
+                return false;
+        }
+    return true;
+}
+
+// Specks of a few random shapes stamped all over a raster: the graph of all
+// of them at once (later copies of a refused shape are refused from the
+// memo) equals each object's graph made on its own (an empty memo).
+TEST(GraphOrderTest, RememberedRefusalsEqualGraphsMadeOneByOne) {
+    std::mt19937 random(47);
+    for (int32_t width : {1, 3, 5, 6, 8}) {
+        SCOPED_TRACE(testing::Message() << "width " << width);
+        std::vector<std::array<uint8_t, 25>> shapes(80);
+        for (auto &s : shapes)
+            for (auto &pixel : s)
+                pixel = random() % 3 != 0;
+        BitRaster r(240, 180);
+        for (int32_t y = 1; y + 6 < r.height; y += 7)
+            for (int32_t x = 1; x + 6 < r.width; x += 7) {
+                const auto &s = shapes[random() % shapes.size()];
+                for (int32_t i = 0; i < 25; ++i)
+                    r.set(x + i % 5, y + i / 5, s[static_cast<size_t>(i)] != 0);
+            }
+        std::vector<uint8_t> bytes = r.bytes;
+        void *contours = nullptr, *objects = nullptr;
+        const int32_t nObj = QV_BWDmriOutline(bytes.data(), r.width, r.height, &contours, &objects);
+        ASSERT_GT(nObj, 500);
+        const int32_t *obj = static_cast<const int32_t *>(objects);
+        void **all = nullptr;
+        ASSERT_EQ(QV_MakeGraph(obj, contours, nObj, width, &all), 1);
+        const std::vector<ObjectGraph> together = take_apart(all, nObj);
+        QV_FreeGraphData(all, nObj);
+        size_t refused = 0, kept = 0;
+        const int32_t *object = obj;
+        for (int32_t i = 0; i < nObj; ++i, object += 1 + object[0]) {
+            void **one = nullptr;
+            ASSERT_EQ(QV_MakeGraph(object, contours, 1, width, &one), 1);
+            const std::vector<ObjectGraph> alone = take_apart(one, 1);
+            QV_FreeGraphData(one, 1);
+            ASSERT_TRUE(same_graph(together[static_cast<size_t>(i)], alone[0])) << "object " << i;
+            refused += !alone[0].present, kept += alone[0].present;
+        }
+        EXPECT_GT(refused, 100u); // copies of refused shapes: the memo was used
+        EXPECT_GT(kept, 0u);
+        qs_free(&contours);
+        qs_free(&objects);
+    }
+}

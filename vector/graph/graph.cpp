@@ -30,6 +30,10 @@
  *    after it cannot be found. One with n = 0 is refused (null slots) and
  *    the walk goes on one word later.
  *  - nObj = 0 succeeds with *graphOut null (there is nothing to hold).
+ *  - Small single-contour objects whose shape was refused before in the
+ *    call are refused again without being triangulated (refused_shapes.cpp:
+ *    the verdict depends on the shape alone); the memo lives in pass 1's
+ *    work block, so it adds no allocation.
  *  - The work buffers are locals of the call rather than library-wide
  *    variables: nothing is gained by keeping them, and the build is then
  *    re-entrant on distinct inputs.
@@ -95,9 +99,11 @@ const int32_t *next_object(const int32_t *&cursor) {
     return object;
 }
 
-// Pass 1 for one measured object: its kept result, or null.
+// Pass 1 for one measured object: its kept result, or null (noMemory set
+// when that is for want of memory rather than for the object's shape).
 void *triangulate_object(const int32_t *object, const void *contourBase, Object &obj, Lists &lists, uint32_t *order,
-                         DelaunayWork &dw, uint32_t *tris, int32_t width, Maxima &kept) {
+                         DelaunayWork &dw, uint32_t *tris, int32_t width, Maxima &kept, bool &noMemory) {
+    noMemory = false;
     quantise_object(object, contourBase, obj);
     if (exclude_corners(obj, lists.count) < 3)
         return nullptr;
@@ -114,8 +120,10 @@ void *triangulate_object(const int32_t *object, const void *contourBase, Object 
     if (bytes > UINT32_MAX)
         return nullptr;
     uint32_t *block = static_cast<uint32_t *>(qs_malloc(static_cast<uint32_t>(bytes)));
-    if (!block)
+    if (!block) {
+        noMemory = true;
         return nullptr;
+    }
     const KeptHeader header{triangles, obj.points, static_cast<uint32_t>(entries)};
     memcpy(block, &header, sizeof header);
     uint32_t *at = block + 3;
@@ -159,7 +167,7 @@ bool pass1(const int32_t *objects, const void *contourBase, uint32_t nObj, int32
         return true;
     const uint64_t p = max.points;
     const uint64_t bytes = object_bytes(p, max.contours) + 8 * (p + 1) + 4 * (6 * p + 8) + 4 * (p + 1) +
-                           delaunay_work_bytes(p) + 12 * (2 * p + 2) + 64;
+                           delaunay_work_bytes(p) + 12 * (2 * p + 2) + RefusedShapes::bytes() + 72;
     HeapBlock<uint8_t> work;
     if (bytes > UINT32_MAX || !work.allocate(static_cast<size_t>(bytes)))
         return false;
@@ -174,16 +182,22 @@ bool pass1(const int32_t *objects, const void *contourBase, uint32_t nObj, int32
     uint32_t *tris = c.take<uint32_t>(3 * (2 * p + 2));
     DelaunayWork dw;
     delaunay_work_carve(c.take<uint8_t>(delaunay_work_bytes(p)), static_cast<uint32_t>(p), dw);
+    RefusedShapes shapes;
+    shapes.bind(c.take<uint8_t>(RefusedShapes::bytes()));
 
     cursor = objects;
     for (uint32_t i = 0; i < nObj; ++i) {
         const int32_t *object = next_object(cursor);
         uint32_t points, contours;
-        if (!measure_object(object, contourBase, points, contours) || pruned_away(points, contours, width))
+        if (!measure_object(object, contourBase, points, contours) || pruned_away(points, contours, width) ||
+            shapes.refused(object, contourBase, points, contours))
             continue;
         obj.points = points;
         obj.contours = contours;
-        kept.slots[i] = triangulate_object(object, contourBase, obj, lists, order, dw, tris, width, keptMax);
+        bool noMemory;
+        kept.slots[i] = triangulate_object(object, contourBase, obj, lists, order, dw, tris, width, keptMax, noMemory);
+        if (!kept.slots[i] && !noMemory)
+            shapes.remember(object, contourBase, points, contours);
     }
     return true;
 }

@@ -145,6 +145,40 @@ void radix_sort_high(uint64_t *keys, uint64_t *spare, uint32_t n);
 // such an object without triangulating it.
 bool pruned_away(uint32_t points, uint32_t contours, int32_t width);
 
+// ---- refused_shapes.cpp -------------------------------------------------
+
+// The shapes (corners relative to the first) of small single-contour
+// objects that the graph refused at the call's width: a later object of the
+// same shape is refused without being triangulated. Lives in a block of
+// bytes() bytes of the caller; without one (never bound) it remembers
+// nothing.
+class RefusedShapes {
+public:
+    static constexpr uint32_t kSlots = 4096;   // a power of two
+    static constexpr uint32_t kProbes = 8;
+    static constexpr uint32_t kMaxCorners = 16;
+    static constexpr uint32_t kMaxPoints = 32; // quantised points
+
+    static uint64_t bytes();
+    // Takes the block and empties the table.
+    void bind(void *block);
+    // Whether an object of this shape was refused before.
+    bool refused(const int32_t *object, const void *contourBase, uint32_t points, uint32_t contours) const;
+    // Remembers the shape of a refused object (when it is small enough and
+    // there is room).
+    void remember(const int32_t *object, const void *contourBase, uint32_t points, uint32_t contours);
+
+private:
+    struct Slot {
+        uint8_t corners; // 0: empty
+        int8_t dx[kMaxCorners];
+        int8_t dy[kMaxCorners];
+    };
+    bool key_of(const int32_t *object, const void *contourBase, uint32_t points, uint32_t contours, Slot &key,
+                uint32_t &hash) const;
+    Slot *slots_ = nullptr;
+};
+
 // ---- prune.cpp ----------------------------------------------------------
 
 // Pass 1 steps 7 and 8: prunes the lists of obj's points (count[p] ==
