@@ -34,8 +34,8 @@
  *    until it empties (cone_limit): no chord can reach past that point, so
  *    longer candidates are skipped without a test, except the ones that end
  *    on the start's own point (they halve), which a Manhattan-distance jump
- *    finds. The search then costs about its run's length: 0.8 million
- *    tests on the page, the same runs.
+ *    finds. The search then costs about its run's length: straightness
+ *    tests on the page fell from 14.8 to 1.6 million, the same runs.
  * 2. Least squares. Each run gets the line minimising vertical distances
  *    (y = a x + b) when its x spread is at least its y spread, else the
  *    steep form x = a y + b; the moment sums are exact 64-bit integers and
