@@ -232,12 +232,15 @@ private:
     bool exhaustive_;
     int64_t witness_ = -1;
     int64_t maxStep_ = 1; // the largest Manhattan step between neighbours
-    HeapBlock<int64_t> start_; // run starts (the first may be negative or
+    // One working block per chain (one allocation rather than three: the
+    // page's 280,000 chains are mostly specks of a few runs):
+    HeapBlock<uint8_t> work_;
+    int64_t *start_ = nullptr; // 2n run starts (the first may be negative or
                                // past 0 on a ring after refinement)
-    HeapBlock<Line> line_;
+    Line *line_ = nullptr;     // n lines
     // Per run: the largest squared distance of its points from its line,
     // or a negative value when the run was refitted since it was measured.
-    HeapBlock<double> worst_;
+    double *worst_ = nullptr;
     uint32_t runs_ = 0;
 };
 
@@ -406,8 +409,8 @@ uint32_t Fitter::longest_back(int64_t hi, uint32_t r) {
 // the back half of the same block and moved down at the end.
 void Fitter::cut() {
     const uint32_t n = c_.n;
-    int64_t *front = start_.get();
-    int64_t *back = start_.get() + n; // back runs in the order found
+    int64_t *front = start_;
+    int64_t *back = start_ + n; // back runs in the order found
     uint32_t nf = 0, nb = 0;
     int64_t lo = 0, hi = static_cast<int64_t>(n) - 1;
     witness_ = -1;
@@ -604,8 +607,11 @@ Status Fitter::run(Polyline &out) {
     if (n == 0)
         return Status::refused;
     // Room for up to n front and n back runs while cutting.
-    if (!start_.allocate(2 * size_t{n}) || !line_.allocate(n) || !worst_.allocate(n))
+    if (!work_.allocate((2 * sizeof(int64_t) + sizeof(Line) + sizeof(double)) * size_t{n}))
         return Status::no_memory;
+    start_ = reinterpret_cast<int64_t *>(work_.get());
+    line_ = reinterpret_cast<Line *>(start_ + 2 * size_t{n});
+    worst_ = reinterpret_cast<double *>(line_ + n);
     cut();
     for (uint32_t j = 0; j < runs_; ++j)
         fit_run(j);
