@@ -124,9 +124,9 @@ void *triangulate_object(const int32_t *object, const void *contourBase, Object 
         noMemory = true;
         return nullptr;
     }
-    const KeptHeader header{triangles, obj.points, static_cast<uint32_t>(entries)};
+    const KeptHeader header{triangles, obj.points, static_cast<uint32_t>(entries), obj.contours};
     memcpy(block, &header, sizeof header);
-    uint32_t *at = block + 3;
+    uint32_t *at = block + sizeof header / 4;
     memcpy(at, tris, 12 * size_t{triangles});
     at += 3 * size_t{triangles};
     uint32_t *counts = at;
@@ -148,21 +148,27 @@ void *triangulate_object(const int32_t *object, const void *contourBase, Object 
 // object list is unreadable.
 bool pass1(const int32_t *objects, const void *contourBase, uint32_t nObj, int32_t width, Kept &kept,
            Maxima &keptMax) {
+    // The slots, and after them each object's measures (its points in the
+    // low word, its contours in the high one; all ones when refused), so
+    // that the walk below does not measure every object again.
+    if (!kept.slots.allocate(2 * size_t{nObj}))
+        return false;
+    memset(kept.slots.get(), 0, sizeof(void *) * size_t{nObj});
+    kept.count = nObj;
+    uint64_t *measured = reinterpret_cast<uint64_t *>(kept.slots.get() + nObj);
     Maxima max;
     const int32_t *cursor = objects;
     for (uint32_t i = 0; i < nObj; ++i) {
         if (cursor[0] < 0)
             return false;
         uint32_t points, contours;
+        measured[i] = UINT64_MAX;
         if (measure_object(next_object(cursor), contourBase, points, contours)) {
             max.points = points > max.points ? points : max.points;
             max.contours = contours > max.contours ? contours : max.contours;
+            measured[i] = points | uint64_t{contours} << 32;
         }
     }
-    if (!kept.slots.allocate(nObj))
-        return false;
-    memset(kept.slots.get(), 0, sizeof(void *) * size_t{nObj});
-    kept.count = nObj;
     if (max.points == 0)
         return true;
     const uint64_t p = max.points;
@@ -188,9 +194,10 @@ bool pass1(const int32_t *objects, const void *contourBase, uint32_t nObj, int32
     cursor = objects;
     for (uint32_t i = 0; i < nObj; ++i) {
         const int32_t *object = next_object(cursor);
-        uint32_t points, contours;
-        if (!measure_object(object, contourBase, points, contours) || pruned_away(points, contours, width) ||
-            shapes.refused(object, contourBase, points, contours))
+        if (measured[i] == UINT64_MAX)
+            continue;
+        const uint32_t points = static_cast<uint32_t>(measured[i]), contours = static_cast<uint32_t>(measured[i] >> 32);
+        if (pruned_away(points, contours, width) || shapes.refused(object, contourBase, points, contours))
             continue;
         obj.points = points;
         obj.contours = contours;
@@ -242,12 +249,10 @@ bool pass2(const int32_t *objects, const void *contourBase, uint32_t nObj, Kept 
         const uint32_t *block = static_cast<const uint32_t *>(kept.slots[i]);
         KeptHeader header;
         memcpy(&header, block, sizeof header);
-        uint32_t points, contours;
-        measure_object(object, contourBase, points, contours);
-        obj.points = points;
-        obj.contours = contours;
+        obj.points = header.points;
+        obj.contours = header.contours;
         quantise_object(object, contourBase, obj);
-        const uint32_t *tris = block + 3;
+        const uint32_t *tris = block + sizeof header / 4;
         const uint32_t *counts = tris + 3 * size_t{header.triangles};
         uint32_t at = 0;
         for (uint32_t q = 0; q < header.points; ++q) {

@@ -208,6 +208,7 @@ struct KeptHeader {
     uint32_t triangles;
     uint32_t points;
     uint32_t entries;
+    uint32_t contours; // with points: the object's measures, for pass 2
 };
 
 // ---- link_trace.cpp -----------------------------------------------------
