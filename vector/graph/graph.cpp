@@ -7,9 +7,10 @@
  * the convex corners, triangulate the rest (delaunay.cpp), prune and list
  * the triangles (prune.cpp), and keep the triangles, neighbour counts and
  * lists in one block per object. Pass 2, per kept object: quantise it
- * again, restore the lists, and build its node and segment blocks
- * (link_trace.cpp). The passes are separate because every buffer of pass 2
- * is sized by maxima (triangles, list entries) that only pass 1 knows.
+ * again, read the lists where they were kept (only their starts are made
+ * again), and build its node and segment blocks (link_trace.cpp). The
+ * passes are separate because the buffers of pass 2 are sized by the
+ * largest triangle count, which only pass 1 knows.
  *
  * Failure rules: a work buffer that cannot be had (or whose size does not
  * fit in 32 bits) fails the call; before pass 2 *graphOut is left alone,
@@ -219,8 +220,7 @@ bool pass2(const int32_t *objects, const void *contourBase, uint32_t nObj, Kept 
     if (max.points == 0)
         return true;
     const uint64_t p = max.points, t = max.triangles;
-    const uint64_t bytes = object_bytes(p, max.contours) + 8 * (p + 1) + 4 * max.entries + 8 +
-                           link_work_bytes(p, t) + 64;
+    const uint64_t bytes = object_bytes(p, max.contours) + 4 * (p + 1) + link_work_bytes(p, t) + 64;
     HeapBlock<uint8_t> work;
     if (bytes > UINT32_MAX || !work.allocate(static_cast<size_t>(bytes)))
         return false;
@@ -232,10 +232,8 @@ bool pass2(const int32_t *objects, const void *contourBase, uint32_t nObj, Kept 
     Carver c{work.get()};
     Object obj;
     carve_object(c, p, max.contours, obj);
-    Lists lists;
+    Lists lists; // starts here; counts and entries in each kept block
     lists.start = c.take<uint32_t>(p + 1);
-    lists.count = c.take<uint32_t>(p + 1);
-    lists.entries = c.take<int32_t>(max.entries + 1);
     LinkWork lw;
     link_work_carve(c.take<uint8_t>(link_work_bytes(p, t)), static_cast<uint32_t>(p), static_cast<uint32_t>(t), lw);
     lw.segments = &segments;
@@ -246,21 +244,23 @@ bool pass2(const int32_t *objects, const void *contourBase, uint32_t nObj, Kept 
         const int32_t *object = next_object(cursor);
         if (!kept.slots[i])
             continue;
-        const uint32_t *block = static_cast<const uint32_t *>(kept.slots[i]);
+        uint32_t *block = static_cast<uint32_t *>(kept.slots[i]);
         KeptHeader header;
         memcpy(&header, block, sizeof header);
         obj.points = header.points;
         obj.contours = header.contours;
         quantise_object(object, contourBase, obj);
         const uint32_t *tris = block + sizeof header / 4;
-        const uint32_t *counts = tris + 3 * size_t{header.triangles};
+        // The kept counts and lists are read where they lie (linking only
+        // reads them); only the list starts are made again.
+        uint32_t *counts = block + sizeof header / 4 + 3 * size_t{header.triangles};
+        lists.count = counts;
+        lists.entries = reinterpret_cast<int32_t *>(counts + header.points);
         uint32_t at = 0;
         for (uint32_t q = 0; q < header.points; ++q) {
             lists.start[q] = at;
-            lists.count[q] = counts[q];
             at += counts[q];
         }
-        memcpy(lists.entries, counts + header.points, 4 * size_t{header.entries});
         void *nodes = nullptr, *segs = nullptr;
         if (build_object_graph(obj, header, tris, lists, lw, &nodes, &segs)) {
             graph.slots[2 * size_t{i}] = nodes;
