@@ -3,8 +3,11 @@
 // brute-force Delaunay triangulation under the same tie rule, on point sets
 // full of co-circular quadruples; the one-pass pruning against the step by
 // step pruning it replaced; the vectoriser's number formatting against
-// printf.
+// printf; the radix sort of the insertion keys, the refusal of objects
+// before triangulation and the fitter's quick searches against the plain
+// paths they stand in for.
 #include "graph_support.h"
+#include "vector/fit/fit.h"
 
 #include "tools/fixed_format.h"
 
@@ -422,3 +425,243 @@ TEST(GraphOrderTest, FixedFormattingEqualsPrintf) {
 }
 
 } // namespace
+
+// ---- Shortcuts of the graph's speed work -----------------------------------
+
+// The radix sort of the triangulation's keys against a stable sort by the
+// same bits: random keys, keys sharing their high digits (passes skipped),
+// and keys tied on all 36 bits (their input order must stay).
+TEST(GraphOrderTest, RadixSortOfKeysEqualsAStableSortOfTheirHighBits) {
+    std::mt19937_64 random(31);
+    const uint32_t sizes[] = {1, 2, 2047, 5000, 70000};
+    for (int kind = 0; kind < 3; ++kind)
+        for (uint32_t n : sizes) {
+            SCOPED_TRACE(testing::Message() << "kind " << kind << " n " << n);
+            std::vector<uint64_t> keys(n), spare(n);
+            for (uint64_t &k : keys) {
+                const uint64_t r = random();
+                k = kind == 0 ? r : kind == 1 ? (uint64_t{0x5A5} << 52 | (r & 0xFFFFFFFFFFull)) : (r % 5) << 28 | (r >> 40);
+            }
+            std::vector<uint64_t> expected = keys;
+            std::stable_sort(expected.begin(), expected.end(),
+                             [](uint64_t a, uint64_t b) { return (a >> 28) < (b >> 28); });
+            gr::radix_sort_high(keys.data(), spare.data(), n);
+            ASSERT_EQ(keys, expected);
+        }
+}
+
+// Objects of more than 2048 points are sorted by radix: the lists of such
+// a point set equal those of the same set inserted in another order (the
+// comparison sort), and pass the brute-force Delaunay check.
+TEST(GraphOrderTest, LargePointSetsTriangulateAlikeInBothSortPaths) {
+    std::mt19937 random(37);
+    std::vector<int32_t> x, y;
+    std::set<std::pair<int32_t, int32_t>> seen;
+    while (x.size() < 2600) { // a lattice block: co-circular quadruples everywhere
+        const int32_t px = static_cast<int32_t>(random() % 80), py = static_cast<int32_t>(random() % 60);
+        if (seen.insert({px, py}).second)
+            x.push_back(100 + px), y.push_back(200 + py);
+    }
+    const uint32_t n = static_cast<uint32_t>(x.size());
+    const Triangulation radix = triangulate(x, y);
+    ASSERT_TRUE(radix.ok);
+    gr::Lists l;
+    l.start = const_cast<uint32_t *>(radix.start.data()), l.count = const_cast<uint32_t *>(radix.count.data());
+    l.entries = const_cast<int32_t *>(radix.entries.data());
+    const char *why = "";
+    EXPECT_TRUE(gr::delaunay_is_valid(x.data(), y.data(), n, l, &why)) << why;
+
+    std::vector<uint32_t> order(n), start(n), count(n);
+    std::vector<int32_t> entries(6 * size_t{n} + 6);
+    for (uint32_t i = 0; i < n; ++i)
+        order[i] = n - 1 - i; // descending: the comparison sort
+    std::vector<uint8_t> work(static_cast<size_t>(gr::delaunay_work_bytes(n)) + 64);
+    gr::DelaunayWork dw;
+    gr::delaunay_work_carve(work.data(), n, dw);
+    gr::Lists other;
+    other.start = start.data(), other.count = count.data(), other.entries = entries.data();
+    ASSERT_GE(gr::delaunay(x.data(), y.data(), order.data(), n, dw, other), 0);
+    for (uint32_t p = 0; p < n; ++p) {
+        ASSERT_EQ(count[p], radix.count[p]) << p;
+        ASSERT_TRUE(std::equal(entries.begin() + start[p], entries.begin() + start[p] + count[p],
+                               radix.entries.begin() + radix.start[p]))
+            << p;
+    }
+}
+
+// The graph refuses single-contour objects of at most 2 min(width, 8) + 1
+// points without triangulating them: triangulated and pruned, each indeed
+// keeps no edge.
+TEST(GraphOrderTest, ObjectsRefusedUntriangulatedKeepNoEdgeWhenTriangulated) {
+    std::mt19937 random(41);
+    const int32_t widths[] = {1, 2, 3, 6, 8, 12};
+    size_t refused = 0;
+    for (int round = 0; round < 16; ++round) {
+        BitRaster r(40 + round, 30);
+        r.fill_random(random, round % 2 ? 0.25 : 0.4);
+        std::vector<uint8_t> bytes = r.bytes;
+        void *contours = nullptr, *objects = nullptr;
+        const int32_t nObj = QV_BWDmriOutline(bytes.data(), r.width, r.height, &contours, &objects);
+        const int32_t *object = static_cast<const int32_t *>(objects);
+        for (int32_t i = 0; i < nObj; ++i, object += 1 + object[0]) {
+            uint32_t points, n;
+            ObjectLists o;
+            if (!gr::measure_object(object, contours, points, n) || !triangulated_object(object, contours, o))
+                continue;
+            for (int32_t width : widths) {
+                if (!gr::pruned_away(points, n, width))
+                    continue;
+                SCOPED_TRACE(testing::Message() << "round " << round << " object " << i << " width " << width);
+                ObjectLists pruned = o;
+                pruned.bind();
+                std::vector<uint32_t> tris(6 * size_t{points} + 6);
+                EXPECT_EQ(gr::prune_and_enumerate(pruned.obj, pruned.lists, width, tris.data()), 0u);
+                for (const auto &list : lists_of(pruned))
+                    ASSERT_TRUE(list.empty());
+                ++refused;
+            }
+        }
+        qs_free(&contours);
+        qs_free(&objects);
+    }
+    EXPECT_GT(refused, 200u);
+}
+
+// ---- The fitter's quick searches ---------------------------------------------
+
+// Chains of the kinds the fitter meets, in the units it meets them.
+std::vector<std::pair<int32_t, int32_t>> chain_of(int kind, std::mt19937 &random) {
+    std::vector<std::pair<int32_t, int32_t>> c;
+    std::uniform_int_distribution<int> step(0, 3);
+    int32_t x = 5000, y = 5000;
+    switch (kind) {
+    case 0: // a rectilinear random walk (contours: unit steps)
+        for (int i = 0; i < 400; ++i) {
+            const int s = step(random);
+            x += s == 0 ? 1 : s == 1 ? -1 : 0, y += s == 2 ? 1 : s == 3 ? -1 : 0;
+            c.push_back({x, y});
+        }
+        break;
+    case 1: // a closed ring: a noisy circle in doubled units, the first point repeated
+    case 2: // an open arc of it
+        for (int i = 0; i < 300; ++i) {
+            const double a = (kind == 1 ? 6.2831853 : 2.5) * i / 300;
+            c.push_back({static_cast<int32_t>(4000 + 300 * cos(a)) + step(random) % 2,
+                         static_cast<int32_t>(4000 + 300 * sin(a)) + step(random) % 2});
+        }
+        if (kind == 1)
+            c.push_back(c.front());
+        break;
+    case 3: // straight legs with sharp bends and a leg run back over itself
+        for (int leg = 0; leg < 8; ++leg) {
+            const int32_t dx = leg % 4 == 0 ? 2 : leg % 4 == 1 ? 1 : leg % 4 == 2 ? -1 : 0;
+            const int32_t dy = leg % 4 == 0 ? 1 : leg % 4 == 1 ? -2 : leg % 4 == 2 ? 0 : 3;
+            for (int i = 0; i < 25 + leg * 3; ++i)
+                c.push_back({x += dx, y += dy});
+        }
+        for (int i = 0; i < 40; ++i) // back along the last leg: points repeat
+            c.push_back(c[c.size() - 2 - 2 * static_cast<size_t>(i)]);
+        break;
+    default: // a gentle zigzag with noise
+        for (int i = 0; i < 500; ++i)
+            c.push_back({x + 2 * i, y + static_cast<int32_t>(12 * sin(i / 9.0)) + step(random) % 3});
+        break;
+    }
+    return c;
+}
+
+// The straight-run search outwards from the last breaking point and the
+// refinement that refits only moved runs, against the plain searches: the
+// same polyline to the last bit, at every tolerance.
+TEST(GraphOrderTest, QuickFitSearchesEqualTheExhaustiveOnes) {
+    std::mt19937 random(43);
+    const uint32_t tolerances[] = {0, 1, 3, 10, 60};
+    size_t compared = 0, refinedRuns = 0;
+    for (int round = 0; round < 10; ++round)
+        for (int kind = 0; kind < 5; ++kind) {
+            const auto points = chain_of(kind, random);
+            std::vector<int32_t> x, y;
+            for (const auto &p : points)
+                x.push_back(p.first), y.push_back(p.second);
+            quill::fit::Chain chain;
+            chain.x = x.data(), chain.y = y.data(), chain.n = static_cast<uint32_t>(x.size());
+            chain.ring = x.front() == x.back() && y.front() == y.back();
+            for (uint32_t tol : tolerances) {
+                SCOPED_TRACE(testing::Message() << "round " << round << " kind " << kind << " tol " << tol);
+                quill::fit::Polyline quick, plain;
+                const auto a = quill::fit::fit_chain(chain, tol, quick);
+                const auto b = quill::fit::fit_chain(chain, tol, plain, true);
+                ASSERT_EQ(a, b);
+                ASSERT_EQ(quick.count, plain.count);
+                ASSERT_EQ(quick.runs, plain.runs);
+                if (quick.count > 0) {
+                    ASSERT_EQ(memcmp(quick.xy.get(), plain.xy.get(), 16 * size_t{quick.count}), 0);
+                }
+                compared += a == quill::fit::Status::ok;
+                refinedRuns += quick.runs >= 3 ? quick.runs : 0;
+            }
+        }
+    EXPECT_GT(compared, 150u);
+    EXPECT_GT(refinedRuns, 2000u); // long fits with many boundaries to refine
+}
+
+// ---- Refused shapes remembered --------------------------------------------------
+
+bool same_graph(const ObjectGraph &a, const ObjectGraph &b) {
+    if (a.present != b.present || a.segmentOffsets != b.segmentOffsets || a.nodes.size() != b.nodes.size() ||
+        a.segments.size() != b.segments.size())
+        return false;
+    if (!a.nodes.empty() && memcmp(a.nodes.data(), b.nodes.data(), sizeof(QV_GraphNode) * a.nodes.size()) != 0)
+        return false;
+    for (size_t s = 0; s < a.segments.size(); ++s)
+        for (size_t e = 0; e < a.segments[s].size(); ++e) {
+            const Element &x = a.segments[s][e], &y = b.segments[s][e];
+            if (x.a.x != y.a.x || x.a.y != y.a.y || x.b.x != y.b.x || x.b.y != y.b.y)
+                return false;
+        }
+    return true;
+}
+
+// Specks of a few random shapes stamped all over a raster: the graph of all
+// of them at once (later copies of a refused shape are refused from the
+// memo) equals each object's graph made on its own (an empty memo).
+TEST(GraphOrderTest, RememberedRefusalsEqualGraphsMadeOneByOne) {
+    std::mt19937 random(47);
+    for (int32_t width : {1, 3, 5, 6, 8}) {
+        SCOPED_TRACE(testing::Message() << "width " << width);
+        std::vector<std::array<uint8_t, 25>> shapes(80);
+        for (auto &s : shapes)
+            for (auto &pixel : s)
+                pixel = random() % 3 != 0;
+        BitRaster r(240, 180);
+        for (int32_t y = 1; y + 6 < r.height; y += 7)
+            for (int32_t x = 1; x + 6 < r.width; x += 7) {
+                const auto &s = shapes[random() % shapes.size()];
+                for (int32_t i = 0; i < 25; ++i)
+                    r.set(x + i % 5, y + i / 5, s[static_cast<size_t>(i)] != 0);
+            }
+        std::vector<uint8_t> bytes = r.bytes;
+        void *contours = nullptr, *objects = nullptr;
+        const int32_t nObj = QV_BWDmriOutline(bytes.data(), r.width, r.height, &contours, &objects);
+        ASSERT_GT(nObj, 500);
+        const int32_t *obj = static_cast<const int32_t *>(objects);
+        void **all = nullptr;
+        ASSERT_EQ(QV_MakeGraph(obj, contours, nObj, width, &all), 1);
+        const std::vector<ObjectGraph> together = take_apart(all, nObj);
+        QV_FreeGraphData(all, nObj);
+        size_t refused = 0, kept = 0;
+        const int32_t *object = obj;
+        for (int32_t i = 0; i < nObj; ++i, object += 1 + object[0]) {
+            void **one = nullptr;
+            ASSERT_EQ(QV_MakeGraph(object, contours, 1, width, &one), 1);
+            const std::vector<ObjectGraph> alone = take_apart(one, 1);
+            QV_FreeGraphData(one, 1);
+            ASSERT_TRUE(same_graph(together[static_cast<size_t>(i)], alone[0])) << "object " << i;
+            refused += !alone[0].present, kept += alone[0].present;
+        }
+        EXPECT_GT(refused, 100u); // copies of refused shapes: the memo was used
+        EXPECT_GT(kept, 0u);
+        qs_free(&contours);
+        qs_free(&objects);
+    }
+}

@@ -25,6 +25,12 @@
 
 static const double kScale[7] = {1, 10, 100, 1000, 10000, 100000, 1000000};
 
+/* "00" to "99": two digits a division (a division a digit was an eighth
+ * of the formatting's instructions). */
+static const char kPairs[201] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                "8081828384858687888990919293949596979899";
+
 static size_t by_printf(char *out, double v, int decimals) {
     const int n = snprintf(out, QUILL_FIXED_MAX, "%.*f", decimals, v);
     return n < 0 ? 0 : (size_t)n < QUILL_FIXED_MAX ? (size_t)n : QUILL_FIXED_MAX - 1;
@@ -46,11 +52,22 @@ size_t quill_format_fixed(char *out, double v, int decimals) {
     if (fabs(fraction - 0.5) < 1e-6)
         return by_printf(out, v, decimals);
     units = (uint64_t)whole + (fraction > 0.5);
-    /* Digits from the last, at least decimals + 1 of them. */
-    do {
-        digits[d++] = (char)('0' + units % 10);
-        units /= 10;
-    } while (units != 0 || d <= (size_t)decimals);
+    /* Digits from the last, two at a time while more follow, then the
+     * leading one or two, then zeros up to decimals + 1 digits. */
+    while (units >= 100) {
+        const unsigned pair = (unsigned)(units % 100);
+        units /= 100;
+        digits[d++] = kPairs[2 * pair + 1];
+        digits[d++] = kPairs[2 * pair];
+    }
+    if (units >= 10) {
+        digits[d++] = kPairs[2 * units + 1];
+        digits[d++] = kPairs[2 * units];
+    } else if (units > 0 || d == 0) {
+        digits[d++] = (char)('0' + units);
+    }
+    while (d <= (size_t)decimals)
+        digits[d++] = '0';
     if (signbit(v))
         out[len++] = '-';
     while (d > (size_t)decimals)

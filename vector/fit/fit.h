@@ -82,8 +82,12 @@ struct Chain {
 // boundaries between neighbouring runs and builds the vertices: r runs give
 // r + 1 vertices (a ring ends on its first vertex again). Coordinates must
 // lie within +-2^24. Refused when a run ends with fewer than 2 points or a
-// vertex cannot be placed in range.
-Status fit_chain(const Chain &chain, uint32_t tol, Polyline &out);
+// vertex cannot be placed in range. `exhaustive` takes the plain searches
+// instead of the quick ones (every straightness test scans its run from the
+// first point; every refinement round refits and measures every run): the
+// same result by construction, kept as the reference that the tests hold the
+// quick searches to.
+Status fit_chain(const Chain &chain, uint32_t tol, Polyline &out, bool exhaustive = false);
 
 // The exported block of a polyline: a 32-bit count, then x, y as 64-bit
 // floats per vertex (unaligned, written byte-wise). Null without memory.

@@ -132,6 +132,53 @@ int in_circle_perturbed(const int32_t *x, const int32_t *y, uint32_t a, uint32_t
 // 16-bit plane that orders the insertions.
 uint32_t hilbert_position(uint32_t x, uint32_t y);
 
+// Stable sort of the n keys by their bits 28 to 63 (the insertion round and
+// Hilbert position of the sort keys), least significant 12-bit digit first,
+// through spare[] of n keys.
+void radix_sort_high(uint64_t *keys, uint64_t *spare, uint32_t n);
+
+// ---- graph.cpp ----------------------------------------------------------
+
+// Whether pruning step a removes every edge of an object of `points`
+// quantised points and `contours` contours whatever its triangulation (a
+// single contour of at most 2 min(width, 8) + 1 points): the graph refuses
+// such an object without triangulating it.
+bool pruned_away(uint32_t points, uint32_t contours, int32_t width);
+
+// ---- refused_shapes.cpp -------------------------------------------------
+
+// The shapes (corners relative to the first) of small single-contour
+// objects that the graph refused at the call's width: a later object of the
+// same shape is refused without being triangulated. Lives in a block of
+// bytes() bytes of the caller; without one (never bound) it remembers
+// nothing.
+class RefusedShapes {
+public:
+    static constexpr uint32_t kSlots = 4096;   // a power of two
+    static constexpr uint32_t kProbes = 8;
+    static constexpr uint32_t kMaxCorners = 16;
+    static constexpr uint32_t kMaxPoints = 32; // quantised points
+
+    static uint64_t bytes();
+    // Takes the block and empties the table.
+    void bind(void *block);
+    // Whether an object of this shape was refused before.
+    bool refused(const int32_t *object, const void *contourBase, uint32_t points, uint32_t contours) const;
+    // Remembers the shape of a refused object (when it is small enough and
+    // there is room).
+    void remember(const int32_t *object, const void *contourBase, uint32_t points, uint32_t contours);
+
+private:
+    struct Slot {
+        uint8_t corners; // 0: empty
+        int8_t dx[kMaxCorners];
+        int8_t dy[kMaxCorners];
+    };
+    bool key_of(const int32_t *object, const void *contourBase, uint32_t points, uint32_t contours, Slot &key,
+                uint32_t &hash) const;
+    Slot *slots_ = nullptr;
+};
+
 // ---- prune.cpp ----------------------------------------------------------
 
 // Pass 1 steps 7 and 8: prunes the lists of obj's points (count[p] ==
@@ -161,6 +208,7 @@ struct KeptHeader {
     uint32_t triangles;
     uint32_t points;
     uint32_t entries;
+    uint32_t contours; // with points: the object's measures, for pass 2
 };
 
 // ---- link_trace.cpp -----------------------------------------------------
