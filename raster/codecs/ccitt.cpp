@@ -544,10 +544,34 @@ void T6Encoder::reset() {
     carriedBits_ = 0;
 }
 
+namespace {
+// True when the `n` elements are strictly ascending and none is past the
+// width: a run list with no empty, touching or clipped pair, as the
+// decoder's rows and the run grid's cells are. One compare an element, no
+// branch in the loop.
+inline bool elements_ascend(const uint16_t *elements, uint32_t n, uint32_t width) {
+    if (n == 0)
+        return true;
+    uint32_t ascending = elements[n - 1] <= width;
+    for (uint32_t i = 1; i < n; ++i)
+        ascending &= elements[i - 1] < elements[i];
+    return ascending != 0;
+}
+} // namespace
+
 int32_t T6Encoder::encode_row(const uint16_t *pairs, uint32_t count, uint8_t *out, uint32_t capacity) {
+    uint16_t *line = coding_;
+    // Most rows come as the coder needs them: taken as they are, with one
+    // copy and a check, instead of pair by pair (the copy loop below took
+    // 37 of the 465 million instructions of the drawing page's load).
+    // Strictly ascending elements up to the width are width + 1 at most,
+    // which the line holds.
+    if (2 * static_cast<uint64_t>(count) <= width_ + 1 && elements_ascend(pairs, 2 * count, width_)) {
+        memcpy(line, pairs, 4 * static_cast<size_t>(count));
+        return code_line(2 * count, out, capacity);
+    }
     // Copy into the coding line, joining touching pairs: the coder needs
     // strictly ascending elements.
-    uint16_t *line = coding_;
     uint32_t n = 0;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t start = pairs[2 * i], end = pairs[2 * i + 1];
