@@ -544,21 +544,6 @@ void T6Encoder::reset() {
     carriedBits_ = 0;
 }
 
-namespace {
-// True when the `n` elements are strictly ascending and none is past the
-// width: a run list with no empty, touching or clipped pair, as the
-// decoder's rows and the run grid's cells are. One compare an element, no
-// branch in the loop.
-inline bool elements_ascend(const uint16_t *elements, uint32_t n, uint32_t width) {
-    if (n == 0)
-        return true;
-    uint32_t ascending = elements[n - 1] <= width;
-    for (uint32_t i = 1; i < n; ++i)
-        ascending &= elements[i - 1] < elements[i];
-    return ascending != 0;
-}
-} // namespace
-
 int32_t T6Encoder::encode_row(const uint16_t *pairs, uint32_t count, uint8_t *out, uint32_t capacity) {
     uint16_t *line = coding_;
     // Most rows come as the coder needs them: taken as they are, with one

@@ -206,6 +206,18 @@ int32_t decode_run(const CodeTable &table, BitReader &reader, uint32_t limit);
 // past the end of the data, a bad width or a stopped library.
 bool mh_decode_row(BitReader &reader, uint32_t width, uint16_t *pairs, uint32_t capacity, uint32_t &count);
 
+// True when the `n` elements are strictly ascending and none is past the
+// width: a run list with no empty, touching or clipped pair, as the
+// decoder's rows are. One compare an element, no branch in the loop.
+inline bool elements_ascend(const uint16_t *elements, uint32_t n, uint32_t width) {
+    if (n == 0)
+        return true;
+    uint32_t ascending = elements[n - 1] <= width;
+    for (uint32_t i = 1; i < n; ++i)
+        ascending &= elements[i - 1] < elements[i];
+    return ascending != 0;
+}
+
 // Decodes T.6 rows, keeping the reference line (the previous row) between
 // calls. Holds working memory for two lines; not copyable.
 class T6Decoder {

@@ -90,6 +90,7 @@ private:
     };
     bool reserve(size_t entries);
     static void put_piece(Cell &k, uint16_t *out, size_t &used, uint32_t s, uint32_t e);
+    void add_ascending_row(const uint16_t *pairs, uint32_t count);
     bool append_pair(uint32_t start, uint32_t end);
     bool load_tile(int32_t frame, int32_t column, int32_t index, int32_t tileWidth);
     bool cells_from_raw(int32_t column, const uint8_t *raw, int32_t tileWidth);
