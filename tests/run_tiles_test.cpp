@@ -12,6 +12,7 @@
 #include "outline_support.h"
 #include "raster_support.h"
 #include "test_support.h"
+#include "tile_records_support.h"
 
 #include "raster/codecs/black_runs.h"
 #include "raster/codecs/bilevel_tables.h"
@@ -62,41 +63,6 @@ Raster drawing(int32_t w, int32_t h, std::mt19937 &random) {
         for (int32_t x = 0; x < nw; ++x)
             r.set(x + w - nw, y + h - nh, random() & 1);
     return r;
-}
-
-// Every tile record of a frame the same in both: blank marks, coded records
-// byte for byte, raw records in their pixels (pad bits are the pixel path's
-// leftovers).
-::testing::AssertionResult same_records(int a, int b) {
-    const QI_FrameRecord *fa = QI_FrameGetData(a), *fb = QI_FrameGetData(b);
-    QI_FrameLock(a);
-    QI_FrameLock(b);
-    std::vector<uint8_t> ra(2048), rb(2048);
-    int64_t tiles = quill::tile_count(*fa);
-    ::testing::AssertionResult result = ::testing::AssertionSuccess();
-    for (int32_t i = 0; i < tiles && result; ++i) {
-        int32_t la = quill::tile_store_read(fa->tileStore, i, ra.data(), 2048);
-        int32_t lb = quill::tile_store_read(fb->tileStore, i, rb.data(), 2048);
-        int32_t w, h;
-        quill::tile_extent(*fa, i, w, h);
-        uint32_t line = QI_GetLineBWi(1, w);
-        if (la != lb || la == quill::kRecordFailed) {
-            result = ::testing::AssertionFailure() << "tile " << i << ": lengths " << la << " and " << lb;
-        } else if (la >= 0 && static_cast<uint32_t>(la) < line * h) {
-            if (memcmp(ra.data(), rb.data(), static_cast<size_t>(la)) != 0)
-                result = ::testing::AssertionFailure() << "tile " << i << ": coded records differ";
-        } else if (la >= 0) {
-            for (int32_t y = 0; y < h && result; ++y)
-                for (int32_t x = 0; x < w; ++x)
-                    if (((ra[y * line + x / 8] ^ rb[y * line + x / 8]) >> (7 - x % 8)) & 1) {
-                        result = ::testing::AssertionFailure() << "tile " << i << ": raw pixel " << x << ", " << y;
-                        break;
-                    }
-        }
-    }
-    QI_FrameUnlock(a);
-    QI_FrameUnlock(b);
-    return result;
 }
 
 // Writes a bilevel raster (1 = white) as a CCITT TIFF with libtiff.
