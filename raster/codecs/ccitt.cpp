@@ -552,7 +552,8 @@ int32_t T6Encoder::encode_row(const uint16_t *pairs, uint32_t count, uint8_t *ou
     // Strictly ascending elements up to the width are width + 1 at most,
     // which the line holds.
     if (2 * static_cast<uint64_t>(count) <= width_ + 1 && elements_ascend(pairs, 2 * count, width_)) {
-        memcpy(line, pairs, 4 * static_cast<size_t>(count));
+        if (count != 0) // a white row may come as no pairs at all (null)
+            memcpy(line, pairs, 4 * static_cast<size_t>(count));
         return code_line(2 * count, out, capacity);
     }
     // Copy into the coding line, joining touching pairs: the coder needs

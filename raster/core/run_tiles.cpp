@@ -188,7 +188,9 @@ bool RunGrid::add_row(const uint16_t *pairs, uint32_t count) {
     // pieces at most.
     if (!reserve(used_ + 2 * (static_cast<size_t>(count) + static_cast<size_t>(columns_))))
         return false;
-    if (elements_ascend(pairs, 2 * count, static_cast<uint32_t>(width_))) {
+    // Strictly ascending elements up to the width are width + 1 at most.
+    if (2 * static_cast<uint64_t>(count) <= static_cast<uint64_t>(width_) + 1 &&
+        elements_ascend(pairs, 2 * count, static_cast<uint32_t>(width_))) {
         add_ascending_row(pairs, count);
         return true;
     }
